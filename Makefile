@@ -1,0 +1,42 @@
+# The two commands a newcomer needs:
+#   make demo    a sale on the built-in printer emulator
+#   make check   install what is missing, build, and run every test suite
+# Everything else is plain CMake underneath (see README.md).
+
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: all build test asan check deps demo format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+check: deps
+	$(MAKE) test
+	$(MAKE) asan
+
+demo: build
+	@scripts/demo.sh $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

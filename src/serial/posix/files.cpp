@@ -1,0 +1,108 @@
+// Files by name and the local time of day, for the trace. Plain POSIX
+// descriptors, so that no call allocates memory.
+#include <errno.h>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "serial/posix/posix_util.h"
+#include "serial/system.h"
+
+namespace tarvo::sys {
+
+namespace {
+int FdOf(Handle file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)) - 1; }
+Handle HandleOf(int fd) { return reinterpret_cast<Handle>(static_cast<intptr_t>(fd) + 1); }
+
+// Loads the time-zone rules once at load, so that the first trace line
+// does not allocate.
+struct TimeZoneLoader {
+  TimeZoneLoader() { tzset(); }
+} timeZoneLoader;
+}  // namespace
+
+namespace posix {
+bool ReadWholeFile(const char* path, char* buffer, size_t cap, size_t* length) {
+  *length = 0;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  for (;;) {
+    if (*length == cap) {
+      char extra;
+      const ssize_t more = read(fd, &extra, 1);
+      close(fd);
+      if (more > 0) errno = EFBIG;
+      return more == 0;
+    }
+    const ssize_t n = read(fd, buffer + *length, cap - *length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      close(fd);
+      errno = saved;
+      return false;
+    }
+    if (n == 0) break;
+    *length += static_cast<size_t>(n);
+  }
+  close(fd);
+  return true;
+}
+}  // namespace posix
+
+Handle FileOpen(const char* path, FileMode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case FileMode::Read: flags |= O_RDONLY; break;
+    case FileMode::Update: flags |= O_RDWR; break;
+    case FileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  const int fd = open(path, flags, 0644);
+  return fd < 0 ? nullptr : HandleOf(fd);
+}
+
+void FileClose(Handle file) {
+  if (file != nullptr) close(FdOf(file));
+}
+
+uint32_t FileRead(Handle file, void* buffer, uint32_t count) {
+  uint32_t total = 0;
+  while (total < count) {
+    const ssize_t n = read(FdOf(file), static_cast<char*>(buffer) + total, count - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<uint32_t>(n);
+  }
+  return total;
+}
+
+bool FileWrite(Handle file, const void* buffer, uint32_t count) {
+  uint32_t total = 0;
+  while (total < count) {
+    const ssize_t n = write(FdOf(file), static_cast<const char*>(buffer) + total, count - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    total += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool FileSeek(Handle file, int64_t offset) {
+  return lseek(FdOf(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool FileSeekEnd(Handle file) { return lseek(FdOf(file), 0, SEEK_END) >= 0; }
+
+int64_t FileTell(Handle file) { return static_cast<int64_t>(lseek(FdOf(file), 0, SEEK_CUR)); }
+
+void CurrentLocalTime(LocalTime* now) {
+  const time_t seconds = time(nullptr);
+  tm local{};
+  localtime_r(&seconds, &local);
+  *now = LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                   local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+}  // namespace tarvo::sys

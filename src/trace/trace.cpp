@@ -1,0 +1,144 @@
+#include "trace/trace.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "common/text.h"
+#include "serial/system.h"
+
+namespace tarvo {
+
+TraceState traceState;
+
+namespace {
+
+constexpr int kDefaultLogSize = 5000000;
+constexpr uint32_t kConfigReadBytes = 50;
+constexpr size_t kMaxBaseName = 47;  // + ".cfg" and the zero fit 52 bytes
+const char kDefaultConfig[] = "Trace=0\nTamanho=5000000";
+
+// A trace line: the time stamp and the longest formatted text (a whole
+// received frame) fit with room to spare; longer text is cut.
+char lineBuffer[8192];
+
+// The log handle returned to the facade; only its non-null value matters.
+const char logHandleToken = 0;
+LogHandle lastLogHandle = nullptr;
+
+int LevelDigitAt(const char* text, size_t len, size_t* position) {
+  for (size_t i = 6; i < len; ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      *position = i;
+      return text[i] - '0';
+    }
+  }
+  *position = 6;
+  return 0;
+}
+
+}  // namespace
+
+const char* LogTag() { return traceState.logTag != nullptr ? traceState.logTag : ""; }
+
+bool TraceVerbose() { return traceState.traceLevel != 0 && traceState.nivelLog == 1; }
+
+int TraceConfigRead(const char* base) {
+  traceState.maxLogSize = kDefaultLogSize;
+  char name[52];
+  if (std::strlen(base) > kMaxBaseName) {
+    traceState.traceLevel = 0;
+    return 0;
+  }
+  FormatText(name, sizeof name, nullptr, "%s.cfg", base);
+
+  sys::Handle file = sys::FileOpen(name, sys::FileMode::Read);
+  if (file == nullptr) {
+    traceState.traceLevel = 0;
+    file = sys::FileOpen(name, sys::FileMode::Create);
+    if (file == nullptr) return 0;
+    sys::FileWrite(file, kDefaultConfig, sizeof kDefaultConfig - 1);
+    sys::FileClose(file);
+    return 0;
+  }
+
+  char text[kConfigReadBytes + 1] = {};
+  const uint32_t got = sys::FileRead(file, text, kConfigReadBytes);
+  sys::FileClose(file);
+  if (got <= 5 || text[5] != '=') {
+    traceState.traceLevel = 0;
+    return 0;
+  }
+  // The text may hold zero bytes; every search below stops at `got`.
+  size_t position = 6;
+  traceState.traceLevel = LevelDigitAt(text, got, &position);
+  const char* size = FindText(text + position, got - position, "Tamanho=");
+  if (size != nullptr) {
+    const size_t offset = static_cast<size_t>(size - text) + 8;
+    const int value = ReadDecimal(text + offset, got - offset);
+    if (value != 0) traceState.maxLogSize = value;
+  }
+  return traceState.traceLevel;
+}
+
+LogHandle TraceLogOpen(const char* path) {
+  if (traceState.traceLevel == 0) return lastLogHandle;
+  if (!CopyText(traceState.logPath, path)) {
+    traceState.logPath[0] = '\0';
+    return lastLogHandle = nullptr;
+  }
+  sys::Handle file = sys::FileOpen(traceState.logPath, sys::FileMode::Update);
+  if (file == nullptr) {
+    file = sys::FileOpen(traceState.logPath, sys::FileMode::Create);
+    if (file == nullptr) return lastLogHandle = nullptr;
+    size_t length = 0;
+    FormatText(lineBuffer, sizeof lineBuffer, &length, "Arquivo de LOG %s:\n\n", traceState.logPath);
+    sys::FileWrite(file, lineBuffer, static_cast<uint32_t>(length));
+  }
+  sys::FileSeekEnd(file);
+  traceState.logPos = static_cast<int>(sys::FileTell(file));
+  sys::FileClose(file);
+  return lastLogHandle = &logHandleToken;
+}
+
+void TraceStop() {
+  if (traceState.maxLogSize != 0 && traceState.traceLevel != 0) traceState.traceLevel = 0;
+}
+
+void LogLine(const char* format, ...) {
+  if (traceState.traceLevel == 0 || traceState.logPath[0] == '\0') return;
+  sys::Handle file = sys::FileOpen(traceState.logPath, sys::FileMode::Update);
+  if (file == nullptr) {
+    file = sys::FileOpen(traceState.logPath, sys::FileMode::Create);
+    traceState.logWrapped = 0;
+    traceState.logPos = 0;
+    if (file == nullptr) return;
+  }
+  if (traceState.maxLogSize == 0) {
+    sys::FileClose(file);
+    return;
+  }
+  if (traceState.logWrapped == 0) {
+    sys::FileSeekEnd(file);
+  } else {
+    sys::FileSeek(file, traceState.logPos);
+  }
+  if (traceState.logPos > traceState.maxLogSize) {
+    traceState.logWrapped = 1;
+    sys::FileSeek(file, 0);
+  }
+  sys::LocalTime now;
+  sys::CurrentLocalTime(&now);
+  size_t stamp = 0;
+  FormatText(lineBuffer, sizeof lineBuffer, &stamp, "%02d/%02d/%02d %02d:%02d:%02d - ", now.day,
+             now.month, now.year % 100, now.hour, now.minute, now.second);
+  size_t length = 0;
+  va_list args;
+  va_start(args, format);
+  FormatTextV(lineBuffer + stamp, sizeof lineBuffer - stamp, &length, format, args);
+  va_end(args);
+  sys::FileWrite(file, lineBuffer, static_cast<uint32_t>(stamp + length));
+  traceState.logPos = static_cast<int>(sys::FileTell(file));
+  sys::FileClose(file);
+}
+
+}  // namespace tarvo

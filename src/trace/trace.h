@@ -1,0 +1,47 @@
+// The trace: a configuration file that switches tracing on, and a log file
+// bounded in size that wraps and overwrites its oldest lines in place. Both
+// sit in the current directory and are opened only for the length of one
+// call.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvo {
+
+struct TraceState {
+  int traceLevel = 0;          // 0 off; 1..9 on
+  int maxLogSize = 5000000;    // bytes after which the log wraps
+  char logPath[52] = {};       // the log file
+  int logWrapped = 0;          // 1 once the log has wrapped
+  int logPos = 0;              // just after the last line written
+  const char* logTag = nullptr;  // printed right after each call's name
+  uint8_t nivelLog = 0;        // verbose lines only when this is 1
+};
+
+extern TraceState traceState;
+
+// A log handle is only ever compared with null.
+using LogHandle = const void*;
+
+// Reads base + ".cfg" (creating it with tracing off when missing) and
+// returns the new level. A base name over 47 characters is refused:
+// tracing is switched off and nothing is read or created.
+int TraceConfigRead(const char* base);
+
+// Makes path the log file, creating it with its header when missing. A path
+// over 51 characters is refused like a file that can't be created (null).
+LogHandle TraceLogOpen(const char* path);
+
+void TraceStop();
+
+// One trace line: the time stamp, then the formatted text. Does nothing
+// while tracing is off.
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whether verbose lines are wanted (tracing on and nivelLog 1).
+bool TraceVerbose();
+
+// logTag, or "" before anything pointed it somewhere.
+const char* LogTag();
+
+}  // namespace tarvo
