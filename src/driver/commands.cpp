@@ -1,0 +1,123 @@
+// Staging and running one command: LimpaParams, AdicionaParam,
+// ExecutaComando, and the three getters of the answer's error.
+#include <cstring>
+
+#include "common/text.h"
+#include "driver/driver_state.h"
+#include "driver/export.h"
+#include "protocol/engine.h"
+#include "trace/trace.h"
+
+using namespace tarvo;
+
+namespace {
+
+constexpr size_t kMaxParamText = sizeof DriverState::paramText - 1;      // 511
+constexpr size_t kMaxCommand = sizeof DriverState::lastCommand - 1;      // 59
+constexpr int kLastId = 255;
+
+// How the type code wraps a value: dates and times between '#', quoted text
+// between double quotes, everything else bare.
+const char* ValueMark(int type) {
+  if (type == 2 || type == 3) return "#";
+  if (type == 7) return "\"";
+  return "";
+}
+
+}  // namespace
+
+extern "C" TARVO_API int TARVO_CALL LimpaParams(int Handle) {
+  DriverState& d = driverState;
+  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
+  d.paramText[0] = '\0';
+  return 0;
+}
+TARVO_EXPORT_ALIAS(int, LimpaParams, (int))
+
+extern "C" TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char* Nome, const char* Valor,
+                                                  int Tipo) {
+  DriverState& d = driverState;
+  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
+  if (Nome == nullptr || Valor == nullptr) return TARVO_NULL_ARGUMENT;
+  // The item is added whole or not at all: a cut parameter would send the
+  // printer a different value than the host gave.
+  const size_t used = BoundedLength(d.paramText, sizeof d.paramText);
+  const char* mark = ValueMark(Tipo);
+  const size_t need = (used > 0 ? 1 : 0) + BoundedLength(Nome, sizeof d.paramText) + 1 +
+                      2 * std::strlen(mark) + BoundedLength(Valor, sizeof d.paramText);
+  if (used + need > kMaxParamText) return TARVO_TOO_LONG;
+  if (used > 0) AppendText(d.paramText, " ");
+  AppendText(d.paramText, Nome);
+  AppendText(d.paramText, "=");
+  AppendText(d.paramText, mark);
+  AppendText(d.paramText, Valor);
+  AppendText(d.paramText, mark);
+  return 0;
+}
+TARVO_EXPORT_ALIAS(int, AdicionaParam, (int, const char*, const char*, int))
+
+extern "C" TARVO_API int TARVO_CALL ExecutaComando(int Handle, const char* Comando) {
+  DriverState& d = driverState;
+  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
+  if (d.cmdBusy != 0) return TARVO_BUSY;
+  if (Comando == nullptr) return TARVO_NULL_ARGUMENT;
+  if (BoundedLength(Comando, kMaxCommand + 1) > kMaxCommand) return TARVO_TOO_LONG;
+
+  d.cmdBusy = 1;
+  d.nomeErro[0] = '\0';
+  d.respFields[0] = '\0';
+  d.errCodeText[0] = '\0';
+
+  const char* command;
+  const char* params;
+  if (Comando[0] != '\0') {
+    d.bRetrans = 0;
+    d.cmdId = d.cmdId < kLastId ? d.cmdId + 1 : 1;
+    WriteDecimal(d.idText, sizeof d.idText, d.cmdId);
+    CopyText(d.lastIdText, d.idText);
+    CopyText(d.lastCommand, Comando);
+    CopyText(d.lastParams, d.paramText);
+    command = Comando;
+    params = d.paramText;
+  } else {
+    // A retransmission: the last new command again, with its id.
+    d.bRetrans = 1;
+    d.cmdId = ReadDecimal(d.lastIdText);
+    WriteDecimal(d.idText, sizeof d.idText, d.cmdId);
+    command = d.lastCommand;
+    params = d.lastParams;
+  }
+
+  const int result = EnviaComando(d.idText, command, params);
+  LimpaParams(Handle);
+  d.cmdBusy = 0;
+  if (result > 0) return 1;
+  LogLine("ExecutaComando%s retCom=%d\n", LogTag(), result);
+  return TARVO_EXCHANGE_FAILED;
+}
+TARVO_EXPORT_ALIAS(int, ExecutaComando, (int, const char*))
+
+extern "C" TARVO_API int TARVO_CALL ObtemCodErro(int Handle) {
+  DriverState& d = driverState;
+  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
+  return ReadDecimal(d.errCodeText, sizeof d.errCodeText);
+}
+TARVO_EXPORT_ALIAS(int, ObtemCodErro, (int))
+
+extern "C" TARVO_API int TARVO_CALL ObtemNomeErro(int Handle, char* Saida, int) {
+  DriverState& d = driverState;
+  LogLine("ObtemNomeErro%s Handle=%d\n", LogTag(), Handle);
+  if (Handle == d.fArq && Saida != nullptr) CopyText(Saida, sizeof d.nomeErro, d.nomeErro);
+  return 0;
+}
+TARVO_EXPORT_ALIAS(int, ObtemNomeErro, (int, char*, int))
+
+extern "C" TARVO_API int TARVO_CALL ObtemCircunstancia(int Handle, char* Saida, int) {
+  DriverState& d = driverState;
+  LogLine("ObtemCircunstancia%s Handle=%d\n", LogTag(), Handle);
+  if (Handle == d.fArq && Saida != nullptr) {
+    CopyText(Saida, sizeof d.circunstancia, d.circunstancia);
+  }
+  return 0;
+}
+TARVO_EXPORT_ALIAS(int, ObtemCircunstancia, (int, char*, int))

@@ -1,0 +1,179 @@
+// FC_Inicializa and FC_Finaliza: the facade's start-up, with the printer's
+// identification and per-printer trace files, and its shut-down.
+#include <cstring>
+
+#include "common/text.h"
+#include "driver/driver_state.h"
+#include "facade/fc_state.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr const char* kVersionTag = "2900";
+constexpr int kFirstScanPort = 7;
+constexpr int kPastLastScanPort = 23;  // COM7 .. COM22 are USB0 .. USB15
+constexpr int kBusyCode = 11015;       // the printer is busy: ask again
+constexpr int kMaxIdentifyTries = 10;
+constexpr size_t kAnswerSize = 50;
+constexpr size_t kMaxBaseName = 47;  // a configuration name must fit 52 bytes
+
+struct Identification {
+  FcCommand record;
+  char serial[kAnswerSize];
+  char ecf[kAnswerSize];
+  int length;
+};
+
+void FillRecord(FcCommand* r, const char* command, const char* returnName, const char* paramName,
+                const char* value) {
+  CopyText(r->command, command);
+  CopyText(r->returnNames, returnName);
+  CopyText(r->params[0].name, paramName);
+  CopyText(r->params[0].value, value);
+}
+
+int LowSixteenBits(int code) { return static_cast<int>(static_cast<unsigned>(code) & 0xFFFFu); }
+
+// Reads the serial number, asking again while the printer says it is busy.
+// Returns the code of the last try; *tries receives how many were made.
+int ReadSerialNumber(Identification* id, int* tries) {
+  int code = 0;
+  *tries = 0;
+  do {
+    ++*tries;
+    FillRecord(&id->record, "LeTexto", "ValorTexto", "NomeTexto", "NumeroSerieECF");
+    id->record.params[0].type = 7;
+    code = LowSixteenBits(
+        RunFcOperation(1, &id->record, &id->length, id->serial, sizeof id->serial));
+  } while (code == kBusyCode && *tries < kMaxIdentifyTries);
+  return code;
+}
+
+// A printer's number goes into a file name: characters that could leave
+// the current directory or are not allowed in a file name become '_'.
+void AppendFileNamePart(char (&base)[52], const char* part, size_t length) {
+  for (size_t i = 0; i < length && BoundedLength(base, sizeof base) < kMaxBaseName; ++i) {
+    const char c = part[i];
+    const bool unsafe = static_cast<unsigned char>(c) < 0x20 || std::strchr("/\\:*?\"<>|", c);
+    AppendChar(base, sizeof base, unsafe ? '_' : c);
+  }
+}
+
+// The answer without its enclosing quotes.
+bool Unquoted(const char* answer, const char** text, size_t* length) {
+  const size_t n = BoundedLength(answer, kAnswerSize);
+  if (n < 2) return false;
+  *text = answer + 1;
+  *length = n - 2;
+  return true;
+}
+
+// logBaseName = "TV_" serial ["_" ecf], cut so that it stays a usable
+// configuration name (47 characters); the ECF number is added only whole.
+void BuildBaseName(Identification* id) {
+  FcState& f = fcState;
+  const char* serial = nullptr;
+  size_t serialLen = 0;
+  if (!Unquoted(id->serial, &serial, &serialLen)) {
+    CopyText(f.logBaseName, "TARVO");
+    return;
+  }
+  CopyText(f.logBaseName, "TV_");
+  AppendFileNamePart(f.logBaseName, serial, serialLen);
+
+  FillRecord(&id->record, "LeInteiro", "ValorInteiro", "NomeInteiro", "ECF");
+  const int code =
+      LowSixteenBits(RunFcOperation(1, &id->record, &id->length, id->ecf, sizeof id->ecf));
+  const char* ecf = nullptr;
+  size_t ecfLen = 0;
+  if (code != 0 || !Unquoted(id->ecf, &ecf, &ecfLen) || id->ecf[0] == '\0') return;
+  if (BoundedLength(f.logBaseName, sizeof f.logBaseName) + 1 + ecfLen > kMaxBaseName) return;
+  AppendChar(f.logBaseName, sizeof f.logBaseName, '_');
+  AppendFileNamePart(f.logBaseName, ecf, ecfLen);
+}
+
+void MoveTraceToPrinter(Identification* id) {
+  FcState& f = fcState;
+  BuildBaseName(id);
+  LogLine("FC_Inicializa%s <FIM> com sucesso\n", LogTag());
+  TraceStop();
+  CopyText(f.cfgBaseName, f.logBaseName);
+  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
+  AppendText(f.logBaseName, ".txt");
+  f.logHandle = TraceLogOpen(f.logBaseName);
+  LogLine("FC_Inicializa%s Nivel Log=%d\n", LogTag(), traceState.nivelLog);
+}
+
+// Identifies the printer on the open session. 0 on success; otherwise the
+// failing code, already traced, with the session closed again.
+int IdentifyOrClose(Identification* id) {
+  int tries = 0;
+  const int code = ReadSerialNumber(id, &tries);
+  if (code == 0) {
+    MoveTraceToPrinter(id);
+    return 0;
+  }
+  LogLine("FC_Inicializa%s Erro[%d] retry[%d] apos FC_Operacao\n", LogTag(), code, tries);
+  EncerraDriver(fcState.fcHandle);
+  return code;
+}
+
+int DirectStart(const char* porta, Identification* id) {
+  FcState& f = fcState;
+  f.fcHandle = IniciaDriver(porta);
+  if (f.fcHandle != 1) {
+    LogLine("FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n", LogTag(), f.fcHandle);
+    EncerraDriver(f.fcHandle);
+    return TARVO_BAD_CHANNEL;
+  }
+  return IdentifyOrClose(id);
+}
+
+int ScanStart(Identification* id) {
+  FcState& f = fcState;
+  for (f.usbPortNo = kFirstScanPort; f.usbPortNo < kPastLastScanPort; ++f.usbPortNo) {
+    char name[16];
+    FormatText(name, sizeof name, nullptr, "COM%d", f.usbPortNo);
+    const int result = IniciaDriver(name);
+    LogLine("FC_Inicializa%s Abrindo comunicacao com a porta USB%d\n", LogTag(),
+            f.usbPortNo - kFirstScanPort);
+    f.fcHandle = result;
+    if (result == 1 && IdentifyOrClose(id) == 0) return 0;
+    LogLine("FC_Inicializa%s Erro na inicializacao da USB%d\n", LogTag(),
+            f.usbPortNo - kFirstScanPort);
+  }
+  EncerraDriver(f.fcHandle);
+  return TARVO_BAD_CHANNEL;
+}
+
+}  // namespace
+
+}  // namespace tarvo
+
+using namespace tarvo;
+
+extern "C" TARVO_API int TARVO_CALL FC_Inicializa(const char* Porta) {
+  FcState& f = fcState;
+  const char* porta = Porta != nullptr ? Porta : "";
+  Identification id;
+  std::memset(&id, 0, sizeof id);
+
+  traceState.logTag = kVersionTag;
+  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
+  f.logHandle = TraceLogOpen("TARVO.txt");
+  LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta,
+          traceState.nivelLog);
+
+  const bool scan = BoundedLength(porta, 4) == 4 && (porta[3] == 'U' || porta[3] == 'u');
+  return scan ? ScanStart(&id) : DirectStart(porta, &id);
+}
+
+extern "C" TARVO_API int TARVO_CALL FC_Finaliza(void) {
+  FcState& f = fcState;
+  LogLine("FC_Finaliza%s\n", LogTag());
+  if (f.fcHandle == -1) return TARVO_BAD_HANDLE;
+  EncerraDriver(f.fcHandle);
+  f.fcHandle = -1;
+  return 0;
+}

@@ -1,0 +1,26 @@
+// The facade's process-wide fields.
+#pragma once
+
+#include "tarvo.h"
+#include "trace/trace.h"
+
+namespace tarvo {
+
+struct FcState {
+  int fcHandle = -1;               // the facade's session; -1 when none
+  char fcName[100] = {};           // one requested name
+  char fcValue[4096] = {};         // one value read by Retorno
+  char logBaseName[52] = "TARVO";  // per-printer trace name being built
+  char cfgBaseName[52] = "TARVO";  // trace configuration read at start-up
+  int usbPortNo = 0;               // COM number tried by the port scan
+  LogHandle logHandle = nullptr;
+};
+
+extern FcState fcState;
+
+// FC_Operacao with the room of outText given: a text that would need more
+// than outCap bytes is refused with TARVO_TOO_LONG before anything beyond
+// the items that fit is written.
+int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, size_t outCap);
+
+}  // namespace tarvo
