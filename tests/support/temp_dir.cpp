@@ -1,10 +1,10 @@
 #include "support/temp_dir.h"
 
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -12,11 +12,20 @@
 
 namespace tarvo::test {
 
+// A directory of a new name under the system's temporary directory (what
+// mkdtemp does, on every platform).
 TempDir::TempDir() {
-  char pattern[] = "/tmp/tarvo-test-XXXXXX";
-  char* made = mkdtemp(pattern);
-  if (made == nullptr) std::abort();
-  path_ = made;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 pick(seed());
+  for (int attempt = 0; path_.empty(); ++attempt) {
+    if (attempt == 100) std::abort();
+    char name[40];
+    std::snprintf(name, sizeof name, "tarvo-test-%016llx",
+                  static_cast<unsigned long long>(pick()));
+    std::error_code error;
+    if (std::filesystem::create_directory(base / name, error)) path_ = (base / name).string();
+  }
   previous_ = std::filesystem::current_path().string();
   std::filesystem::current_path(path_);
 }
@@ -46,7 +55,13 @@ std::vector<std::string> TraceLines(const std::string& path) {
   std::vector<std::string> lines;
   std::istringstream in(ReadFile(path));
   std::string line;
-  while (std::getline(in, line)) lines.push_back(std::regex_replace(line, stamp, ""));
+  while (std::getline(in, line)) {
+#ifdef _WIN32
+    // The log is a text file: its lines end in CR LF on Windows.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+#endif
+    lines.push_back(std::regex_replace(line, stamp, ""));
+  }
   return lines;
 }
 

@@ -1,0 +1,189 @@
+// Request building, the framing rule and answer decoding, as pure functions.
+#include "protocol/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/text.h"
+#include "driver/driver_state.h"
+#include "support/fresh_state.h"
+
+namespace tarvo {
+namespace {
+
+class FrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::FreshState(); }
+
+  // Feeds bytes through the framing rule the way the engine stores them.
+  // Returns the complete frame, or "" when the bytes did not complete one.
+  static std::string Frame(const std::string& bytes, bool followQuotes) {
+    FrameReceiver receiver;
+    receiver.Begin(followQuotes);
+    std::string buffer(bytes.size() + 2, '\0');
+    int count = 0;
+    for (char c : bytes) {
+      buffer[static_cast<size_t>(count)] = c;
+      if (receiver.Take(buffer.data(), &count) == FrameReceiver::Step::Complete) {
+        return buffer.substr(0, static_cast<size_t>(count));
+      }
+    }
+    return "";
+  }
+
+  static DecodeResult Decode(const std::string& frame, int id) {
+    return DecodeResponse(frame.c_str(), frame.size(), id);
+  }
+};
+
+TEST_F(FrameTest, RequestLengthCountsEverythingBeforeTheThirdSeparator) {
+  BuildRequest("12", "LeTexto", "NomeTexto=\"NumeroSerieECF\"");
+  EXPECT_STREQ(driverState.bufTx, "{12;LeTexto;NomeTexto=\"NumeroSerieECF\";38}");
+  BuildRequest("255", "EmiteReducaoZ", "");
+  EXPECT_STREQ(driverState.bufTx, "{255;EmiteReducaoZ;;19}");
+}
+
+TEST_F(FrameTest, LongestRequestFitsItsBuffer) {
+  const std::string command(59, 'C');
+  const std::string params(511, 'p');
+  BuildRequest("255", command.c_str(), params.c_str());
+  const std::string frame = driverState.bufTx;
+  EXPECT_EQ(frame.size(), 581u);
+  EXPECT_EQ(frame.substr(frame.size() - 5), ";576}");
+}
+
+TEST_F(FrameTest, AcceptedAnswersStoreTheirFields) {
+  struct Case {
+    std::string frame;
+    int id;
+    const char* fields;
+  } cases[] = {
+      {"{12;0;ValorTexto=\"ABC\";22}", 12, "ValorTexto=\"ABC\";"},
+      {"{7;0;ValorInteiro=42;20}", 7, "ValorInteiro=42"},
+      {"{12;0;;6}", 12, ""},
+      {"{012;0;ValorTexto=\"ABC\";23}", 12, "ValorTexto=\"ABC\";"},
+      {"{5;0;semigual;13}", 5, "semigual"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.frame);
+    ASSERT_EQ(Decode(c.frame, c.id).kind, DecodeResult::Accepted);
+    EXPECT_STREQ(driverState.errCodeText, "0");
+    EXPECT_STREQ(driverState.respFields, c.fields);
+    EXPECT_STREQ(driverState.nomeErro, "OK");
+    EXPECT_STREQ(driverState.circunstancia, "");
+    EXPECT_EQ(driverState.CodigoUltimoErro, 0);
+  }
+}
+
+TEST_F(FrameTest, ErrorAnswerKeepsNameAndCircumstance) {
+  const std::string frame =
+      "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";61}";
+  ASSERT_EQ(Decode(frame, 12).kind, DecodeResult::Accepted);
+  EXPECT_STREQ(driverState.errCodeText, "8");
+  EXPECT_EQ(driverState.CodigoUltimoErro, 8);
+  EXPECT_STREQ(driverState.respFields, "");
+  EXPECT_STREQ(driverState.nomeErro, "ErroExemplo");
+  EXPECT_STREQ(driverState.circunstancia, "Texto de exemplo");
+  EXPECT_STREQ(driverState.respCopy,
+               "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\"");
+}
+
+TEST_F(FrameTest, LengthAndIdMismatchesAreReportedWithTheirNumbers) {
+  DecodeResult r = Decode("{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";62}", 12);
+  EXPECT_EQ(r.kind, DecodeResult::LengthMismatch);
+  EXPECT_EQ(r.received, 62);
+  EXPECT_EQ(r.computed, 61);
+  r = Decode("{11;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";61}", 12);
+  EXPECT_EQ(r.kind, DecodeResult::IdMismatch);
+  EXPECT_EQ(r.idReceived, 11);
+  EXPECT_STREQ(driverState.nomeErro, "") << "a refused answer changes no result";
+}
+
+TEST_F(FrameTest, CodeIsTestedAsTextAndReadAsNumber) {
+  ASSERT_EQ(Decode("{4;00;X=1;9}", 4).kind, DecodeResult::Accepted);
+  EXPECT_STREQ(driverState.respFields, "");
+  EXPECT_STRNE(driverState.nomeErro, "OK");
+  EXPECT_EQ(driverState.CodigoUltimoErro, 0);
+}
+
+TEST_F(FrameTest, UnquotedCircumstanceKeepsThePreviousOne) {
+  CopyText(driverState.circunstancia, "anterior");
+  ASSERT_EQ(Decode("{3;9;NomeErro=\"E\" Circunstancia=sem;35}", 3).kind, DecodeResult::Accepted);
+  EXPECT_STREQ(driverState.nomeErro, "E");
+  EXPECT_STREQ(driverState.circunstancia, "anterior");
+}
+
+TEST_F(FrameTest, PrintTextFramingFollowsQuotesOnlyForLeImpressao) {
+  const std::string bytes = "{3;0;TextoImpressao=\"linha {1}; fim\";36}";
+  EXPECT_EQ(Frame(bytes, true), bytes);
+  ASSERT_EQ(Decode(bytes, 3).kind, DecodeResult::Accepted);
+  EXPECT_STREQ(driverState.respFields, "TextoImpressao=\"linha {1}; fim\";");
+
+  const std::string cut = Frame(bytes, false);
+  EXPECT_EQ(cut, "{3;0;TextoImpressao=\"linha {1}");
+  const DecodeResult r = Decode(cut, 3);
+  EXPECT_EQ(r.kind, DecodeResult::LengthMismatch);
+  EXPECT_EQ(r.received, 0);
+  EXPECT_EQ(r.computed, 4);
+}
+
+TEST_F(FrameTest, QuotedTextNotFollowedBySeparatorKeepsTheFrameOpen) {
+  EXPECT_EQ(Frame("{3;0;TextoImpressao=\"x\" Outro=1;30}", true), "");
+  EXPECT_EQ(Frame("{3;0;TextoImpressao=\"x\" Outro=1;30}", false),
+            "{3;0;TextoImpressao=\"x\" Outro=1;30}");
+}
+
+TEST_F(FrameTest, NoiseBeforeTheStartIsDiscardedAndASecondBraceDoesNotRestart) {
+  FrameReceiver receiver;
+  receiver.Begin(false);
+  char buffer[16] = {};
+  int count = 0;
+  buffer[0] = 'x';
+  EXPECT_EQ(receiver.Take(buffer, &count), FrameReceiver::Step::Discarded);
+  EXPECT_EQ(count, 0);
+  buffer[0] = '{';
+  EXPECT_EQ(receiver.Take(buffer, &count), FrameReceiver::Step::Stored);
+  buffer[1] = '{';
+  EXPECT_EQ(receiver.Take(buffer, &count), FrameReceiver::Step::Stored);
+  EXPECT_EQ(count, 2);
+}
+
+// Frames that pass or fail the length check but cannot be read safely.
+TEST_F(FrameTest, MalformedFramesAreRefusedWithoutReadingPastThem) {
+  EXPECT_EQ(Decode("{}", 1).kind, DecodeResult::LengthMismatch) << "no ';' at all";
+  EXPECT_EQ(Decode("{12;3}", 12).kind, DecodeResult::Malformed) << "no code field";
+  EXPECT_EQ(Decode("{12;1234567890;;15}", 12).kind, DecodeResult::Malformed) << "code of 10";
+  const DecodeResult longId = Decode("{0000000012;0;;14}", 12);
+  EXPECT_EQ(longId.kind, DecodeResult::IdMismatch) << "id of 10 characters";
+  EXPECT_STREQ(driverState.errCodeText, "");
+}
+
+TEST_F(FrameTest, ZeroByteCutsTheFrameAndFailsTheLengthCheck) {
+  const std::string frame("{5;0;A=\0B;9}", 12);
+  const DecodeResult r = Decode(frame, 5);
+  EXPECT_EQ(r.kind, DecodeResult::LengthMismatch);
+  EXPECT_STREQ(driverState.respCopy, "{5;0");
+}
+
+TEST_F(FrameTest, OversizedErrorTextsAreCutToTheirCapacity) {
+  const std::string name(150, 'N');
+  const std::string circ(300, 'c');
+  const std::string body = "{2;77;NomeErro=\"" + name + "\" Circunstancia=\"" + circ + "\"";
+  const std::string frame = body + ";" + std::to_string(body.size()) + "}";
+  ASSERT_EQ(Decode(frame, 2).kind, DecodeResult::Accepted);
+  EXPECT_EQ(std::string(driverState.nomeErro), name.substr(0, 100));
+  EXPECT_EQ(std::string(driverState.circunstancia), circ.substr(0, 202));
+  EXPECT_EQ(driverState.CodigoUltimoErro, 77);
+}
+
+TEST_F(FrameTest, ErrorTextsWithoutTheirItemsOrClosingQuoteStayInside) {
+  ASSERT_EQ(Decode("{2;5;Circunstancia;18}", 2).kind, DecodeResult::Accepted);
+  EXPECT_STREQ(driverState.nomeErro, "");
+  EXPECT_STREQ(driverState.circunstancia, "");
+  ASSERT_EQ(Decode("{2;5;NomeErro=\"aberto;21}", 2).kind, DecodeResult::Accepted);
+  EXPECT_STREQ(driverState.nomeErro, "aberto");
+}
+
+}  // namespace
+}  // namespace tarvo
