@@ -1,0 +1,507 @@
+#include "cli/cli.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "common/cp1252.h"
+
+namespace tarvo::cli {
+
+const char kUsage[] =
+    R"(Usage: tarvo [OPTION]... -p PORT COMMAND [NAME[:TYPE]=VALUE]... [-r NAME]...
+       tarvo [OPTION]... -p PORT identify
+       tarvo [OPTION]... -p PORT -f FILE
+Runs fiscal-printer commands through the TARVO driver library and prints the
+printer's answer: result, error code, error name, circumstance and the values
+asked for with -r.
+
+  COMMAND            a command of the printer's language, e.g. LeTexto
+  NAME[:TYPE]=VALUE  a parameter, staged with AdicionaParam. TYPE is the type
+                     code (default 0): 2 or 3 send NAME=#VALUE# (dates,
+                     times), 7 sends NAME="VALUE" (text), any other NAME=VALUE
+  identify           the facade start-up (FC_Inicializa): opens the port,
+                     reads the serial and ECF numbers, and shows them
+
+Options:
+  -p, --port PORT    the printer's port: a device path such as /dev/ttyS0 or
+                     /dev/pts/3, or COMn (default: $TARVO_PORT)
+  -r, --return NAME  read the value NAME of the answer (Retorno); repeatable
+  -f, --file FILE    run the commands in FILE, one per line, in one session
+                     ("-" reads standard input). A line is a COMMAND with its
+                     parameters and -r options, as on the command line; words
+                     may be quoted with "..." or '...'; # starts a comment;
+                     "identify" may be the first line only
+  -k, --keep-going   with -f, go on after a command that failed
+  -t, --timeout MS   per-byte answer time-out (DefineTimeout; at least 5000)
+      --json         one JSON object per command, one per line
+  -q, --quiet        print only the values asked for with -r, unescaped
+      --trace        switch the driver's trace on and print the trace log to
+                     standard error afterwards (starts the session with the
+                     facade, FC_Inicializa, in a temporary directory)
+      --trace-dir DIR  keep the trace files in DIR (implies --trace)
+      --raw          pass texts through as bytes (no UTF-8 / cp1252
+                     conversion)
+  -h, --help         show this text
+      --version      show the version
+
+Output (plain): one name=value line per item, a blank line between commands:
+  command=LeTexto
+  result=1            ExecutaComando: 1 answered, -1 exchange failed
+  code=0              ObtemCodErro: 0 success, 11010 no valid answer
+  name=OK             ObtemNomeErro
+  circumstance=       ObtemCircunstancia
+  value.ValorTexto=EMU0000001
+Texts are shown in UTF-8 with \n, \t, \r, \\ and \xHH escapes.
+
+Exit status: 0 when every command was answered with code 0; 1 when the
+printer answered with an error code; 2 for bad arguments; 3 when no valid
+answer came or the port could not be opened.
+
+Example:
+  tarvo -p /dev/pts/3 LeTexto NomeTexto:7=NumeroSerieECF -r ValorTexto
+)";
+
+namespace {
+
+bool ParseInt(std::string_view text, long min, long max, long* out) {
+  const std::string s(text);
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+bool ValidName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (c == ' ' || c == '=' || c == '"' || c == ';' || c == '{' || c == '}' ||
+        static_cast<unsigned char>(c) < 0x20) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseParam(std::string_view spec, ParamArg* out, std::string* error) {
+  const size_t eq = spec.find('=');
+  if (eq == std::string_view::npos) {
+    *error = "parameter '" + std::string(spec) + "' is not NAME[:TYPE]=VALUE";
+    return false;
+  }
+  std::string_view name = spec.substr(0, eq);
+  out->type = 0;
+  const size_t colon = name.rfind(':');
+  if (colon != std::string_view::npos) {
+    long type = 0;
+    if (!ParseInt(name.substr(colon + 1), INT_MIN, INT_MAX, &type)) {
+      *error = "parameter '" + std::string(spec) + "': the type after ':' must be a number";
+      return false;
+    }
+    out->type = static_cast<int>(type);
+    name = name.substr(0, colon);
+  }
+  if (!ValidName(name)) {
+    *error = "parameter '" + std::string(spec) + "': bad name";
+    return false;
+  }
+  out->name = std::string(name);
+  out->value = std::string(spec.substr(eq + 1));
+  // Nothing is escaped on the way to the printer, so a value that holds its
+  // own delimiter would change the meaning of the whole parameter text.
+  const char* clash = nullptr;
+  if (out->type == 7 && out->value.find('"') != std::string::npos) {
+    clash = "a quoted value (type 7) cannot hold '\"'";
+  } else if ((out->type == 2 || out->type == 3) && out->value.find('#') != std::string::npos) {
+    clash = "a date or time value (type 2 or 3) cannot hold '#'";
+  } else if (out->type != 7 && out->type != 2 && out->type != 3 &&
+             out->value.find(' ') != std::string::npos) {
+    clash = "a plain value cannot hold a blank; use type 7 (NAME:7=VALUE) for text";
+  }
+  if (clash != nullptr) {
+    *error = "parameter " + out->name + ": " + clash;
+    return false;
+  }
+  return true;
+}
+
+ParseResult ParseArguments(const std::vector<std::string>& args, std::string_view envPort,
+                           Options* out, std::string* error) {
+  *out = Options{};
+  out->port = std::string(envPort);
+  std::vector<std::string> words;    // the command and its parameters
+  std::vector<std::string> returns;  // -r names
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      words.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // --name=value form for long options.
+    std::string name = a, inlineValue;
+    bool hasInline = false;
+    if (a.size() > 2 && a[1] == '-') {
+      const size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        name = a.substr(0, eq);
+        inlineValue = a.substr(eq + 1);
+        hasInline = true;
+      }
+    }
+    auto value = [&](std::string* v) {
+      if (hasInline) {
+        *v = inlineValue;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        *error = "option " + name + " needs a value";
+        return false;
+      }
+      *v = args[++i];
+      return true;
+    };
+    auto flag = [&]() {
+      if (hasInline) {
+        *error = "option " + name + " takes no value";
+        return false;
+      }
+      return true;
+    };
+    std::string v;
+    if (name == "-h" || name == "--help") {
+      return ParseResult::Help;
+    } else if (name == "--version") {
+      return ParseResult::Version;
+    } else if (name == "-p" || name == "--port") {
+      if (!value(&out->port)) return ParseResult::Error;
+    } else if (name == "-r" || name == "--return") {
+      if (!value(&v)) return ParseResult::Error;
+      if (!ValidName(v)) {
+        *error = "-r: bad value name '" + v + "'";
+        return ParseResult::Error;
+      }
+      returns.push_back(v);
+    } else if (name == "-f" || name == "--file") {
+      if (!value(&out->scriptFile)) return ParseResult::Error;
+    } else if (name == "-t" || name == "--timeout") {
+      long ms = 0;
+      if (!value(&v)) return ParseResult::Error;
+      if (!ParseInt(v, 0, INT_MAX, &ms)) {
+        *error = "--timeout: milliseconds, a number from 0 up";
+        return ParseResult::Error;
+      }
+      out->timeoutMs = static_cast<int>(ms);
+    } else if (name == "--trace-dir") {
+      if (!value(&out->traceDir)) return ParseResult::Error;
+      out->trace = true;
+    } else if (name == "--json") {
+      if (!flag()) return ParseResult::Error;
+      out->json = true;
+    } else if (name == "-q" || name == "--quiet") {
+      if (!flag()) return ParseResult::Error;
+      out->quiet = true;
+    } else if (name == "--trace") {
+      if (!flag()) return ParseResult::Error;
+      out->trace = true;
+    } else if (name == "-k" || name == "--keep-going") {
+      if (!flag()) return ParseResult::Error;
+      out->keepGoing = true;
+    } else if (name == "--raw") {
+      if (!flag()) return ParseResult::Error;
+      out->raw = true;
+    } else {
+      *error = "unknown option '" + a + "'";
+      return ParseResult::Error;
+    }
+  }
+  if (out->port.empty()) {
+    *error = "no port: give -p PORT (or set TARVO_PORT)";
+    return ParseResult::Error;
+  }
+  if (out->json && out->quiet) {
+    *error = "--json and --quiet exclude each other";
+    return ParseResult::Error;
+  }
+  if (!out->scriptFile.empty()) {
+    if (!words.empty() || !returns.empty()) {
+      *error = "with -f the commands come from the file; no COMMAND or -r on the command line";
+      return ParseResult::Error;
+    }
+    return ParseResult::Run;
+  }
+  if (words.empty()) {
+    *error = "no command given (try 'tarvo --help')";
+    return ParseResult::Error;
+  }
+  if (out->keepGoing) {
+    *error = "--keep-going is for scripts (-f)";
+    return ParseResult::Error;
+  }
+  for (const auto& r : returns) {
+    words.push_back("-r");
+    words.push_back(r);
+  }
+  CommandSpec spec;
+  if (!ParseCommandWords(words, &spec, error)) return ParseResult::Error;
+  out->commands.push_back(std::move(spec));
+  return ParseResult::Run;
+}
+
+bool ParseCommandWords(const std::vector<std::string>& words, CommandSpec* out,
+                       std::string* error) {
+  *out = CommandSpec{};
+  if (words.empty()) {
+    *error = "empty command";
+    return false;
+  }
+  out->command = words[0];
+  if (out->command.find('=') != std::string::npos || !ValidName(out->command) ||
+      out->command[0] == '-') {
+    *error = "'" + out->command + "' is not a command name";
+    return false;
+  }
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (words[i] == "-r" || words[i] == "--return") {
+      if (i + 1 >= words.size() || !ValidName(words[i + 1])) {
+        *error = "-r needs a value name";
+        return false;
+      }
+      out->returns.push_back(words[++i]);
+      continue;
+    }
+    ParamArg p;
+    if (!ParseParam(words[i], &p, error)) return false;
+    out->params.push_back(std::move(p));
+  }
+  if (out->command == "identify" && (!out->params.empty() || !out->returns.empty())) {
+    *error = "identify takes no parameters and no -r";
+    return false;
+  }
+  return true;
+}
+
+bool SplitWords(std::string_view line, std::vector<std::string>* words, std::string* error) {
+  words->clear();
+  std::string word;
+  bool inWord = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      if (inWord) words->push_back(word);
+      word.clear();
+      inWord = false;
+    } else if (c == '#' && !inWord) {
+      break;
+    } else if (c == '"') {
+      inWord = true;
+      size_t j = i + 1;
+      for (; j < line.size() && line[j] != '"'; ++j) {
+        if (line[j] == '\\' && j + 1 < line.size() && (line[j + 1] == '"' || line[j + 1] == '\\')) {
+          ++j;
+        }
+        word.push_back(line[j]);
+      }
+      if (j >= line.size()) {
+        *error = "unclosed \"";
+        return false;
+      }
+      i = j;
+    } else if (c == '\'') {
+      inWord = true;
+      const size_t close = line.find('\'', i + 1);
+      if (close == std::string_view::npos) {
+        *error = "unclosed '";
+        return false;
+      }
+      word.append(line.substr(i + 1, close - i - 1));
+      i = close;
+    } else if (c == '\\' && i + 1 < line.size()) {
+      inWord = true;
+      word.push_back(line[++i]);
+    } else {
+      inWord = true;
+      word.push_back(c);
+    }
+  }
+  if (inWord) words->push_back(word);
+  return true;
+}
+
+bool ParseScript(std::string_view text, std::vector<CommandSpec>* out, std::string* error) {
+  out->clear();
+  int lineNo = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    ++lineNo;
+    start = end + 1;
+    std::vector<std::string> words;
+    std::string why;
+    if (!SplitWords(line, &words, &why)) {
+      *error = "line " + std::to_string(lineNo) + ": " + why;
+      return false;
+    }
+    if (words.empty()) continue;
+    CommandSpec spec;
+    if (!ParseCommandWords(words, &spec, &why)) {
+      *error = "line " + std::to_string(lineNo) + ": " + why;
+      return false;
+    }
+    if (spec.command == "identify" && !out->empty()) {
+      *error = "line " + std::to_string(lineNo) + ": identify may only be the first command";
+      return false;
+    }
+    spec.line = lineNo;
+    out->push_back(std::move(spec));
+    if (end == text.size()) break;
+  }
+  if (out->empty()) {
+    *error = "the script holds no command";
+    return false;
+  }
+  return true;
+}
+
+bool ConvertToCp1252(std::vector<CommandSpec>* commands, std::string* error) {
+  for (auto& c : *commands) {
+    auto convert = [&](std::string* text) {
+      std::string converted;
+      size_t bad = 0;
+      if (!tools::Utf8ToCp1252(*text, &converted, &bad)) {
+        *error = (c.line ? "line " + std::to_string(c.line) + ": " : std::string()) + "'" + *text +
+                 "' has a character that is not UTF-8 or not in cp1252 (use --raw " +
+                 "to send bytes unchanged)";
+        return false;
+      }
+      *text = converted;
+      return true;
+    };
+    if (!convert(&c.command)) return false;
+    for (auto& p : c.params) {
+      if (!convert(&p.name) || !convert(&p.value)) return false;
+    }
+    for (auto& r : c.returns) {
+      if (!convert(&r)) return false;
+    }
+  }
+  return true;
+}
+
+int ExitStatusOf(const Outcome& o) {
+  if (o.command == "identify") {
+    if (o.result == 0) return 0;
+    return (o.result < 0 || o.result == 11010) ? 3 : 1;
+  }
+  if (o.result != 1 || o.code == 11010) return 3;
+  return o.code == 0 ? 0 : 1;
+}
+
+std::string EscapeLine(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (u < 0x20 || u == 0x7f) {
+          static const char* hex = "0123456789abcdef";
+          out += "\\x";
+          out.push_back(hex[u >> 4]);
+          out.push_back(hex[u & 15]);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  return out;
+}
+
+namespace {
+std::string Shown(std::string_view text, bool raw) {
+  return raw ? std::string(text) : tools::Cp1252ToUtf8(text);
+}
+}  // namespace
+
+std::string FormatPlain(const Outcome& o, bool raw) {
+  std::string out;
+  out += "command=" + EscapeLine(Shown(o.command, raw)) + "\n";
+  out += "result=" + std::to_string(o.result) + "\n";
+  out += "code=" + std::to_string(o.code) + "\n";
+  out += "name=" + EscapeLine(Shown(o.name, raw)) + "\n";
+  out += "circumstance=" + EscapeLine(Shown(o.circumstance, raw)) + "\n";
+  for (const auto& [name, value] : o.values) {
+    out += "value." + EscapeLine(Shown(name, raw)) + "=" + EscapeLine(Shown(value, raw)) + "\n";
+  }
+  return out;
+}
+
+std::string FormatQuiet(const Outcome& o, bool raw) {
+  std::string out;
+  for (const auto& v : o.values) out += Shown(v.second, raw) + "\n";
+  return out;
+}
+
+std::string JsonString(std::string_view cp1252) {
+  const std::string text = tools::Cp1252ToUtf8(cp1252);
+  std::string out = "\"";
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (u < 0x20 || u == 0x7f) {
+          char buf[8];
+          static const char* hex = "0123456789abcdef";
+          buf[0] = '\\';
+          buf[1] = 'u';
+          buf[2] = '0';
+          buf[3] = '0';
+          buf[4] = hex[u >> 4];
+          buf[5] = hex[u & 15];
+          out.append(buf, 6);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string FormatJson(const Outcome& o) {
+  std::string out = "{\"command\":" + JsonString(o.command);
+  out += ",\"ok\":";
+  out += ExitStatusOf(o) == 0 ? "true" : "false";
+  out += ",\"result\":" + std::to_string(o.result);
+  out += ",\"code\":" + std::to_string(o.code);
+  out += ",\"name\":" + JsonString(o.name);
+  out += ",\"circumstance\":" + JsonString(o.circumstance);
+  out += ",\"values\":{";
+  bool first = true;
+  for (const auto& [name, value] : o.values) {
+    if (!first) out += ",";
+    first = false;
+    out += JsonString(name) + ":" + JsonString(value);
+  }
+  return out + "}}\n";
+}
+
+}  // namespace tarvo::cli
