@@ -429,12 +429,17 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
   return kErrorIoPending;
 }
 
-uint32_t WaitTransfer(IoRecord*, uint32_t timeoutMs) {
+uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
   uint64_t next = 0;
   const bool arrives = NextArrival(&next);
-  if (arrives && next <= state.now) return 0;
-  if (arrives && (timeoutMs == kInfinite || next <= state.now + timeoutMs)) {
-    state.now = next;
+  if (arrives && (next <= state.now || timeoutMs == kInfinite || next <= state.now + timeoutMs)) {
+    if (next > state.now) state.now = next;
+    // A completed event wait has written its events, as WaitCommEvent does.
+    sim::Pending* p = PendingOf(record);
+    if (p->kind == Transfer::WaitEvent) {
+      const uint32_t seen = kEvRxChar;
+      std::memcpy(p->buffer, &seen, sizeof seen);
+    }
     return 0;
   }
   // Nothing will come: an infinite wait on a silent simulated line ends

@@ -1,0 +1,61 @@
+# Checks that the shared library exports exactly the calls of the public
+# header: the eleven driver calls under their plain and TARVO_ names, and
+# the three FC_ calls. Run as: cmake -DLIBRARY=<path> -P check_exports.cmake
+cmake_minimum_required(VERSION 3.25)
+
+if(NOT LIBRARY OR NOT EXISTS "${LIBRARY}")
+  message(FATAL_ERROR "LIBRARY must name the built shared library (got '${LIBRARY}')")
+endif()
+
+set(driver_calls
+  IniciaDriver EncerraDriver DefineTimeout DoMessage
+  LimpaParams AdicionaParam ExecutaComando
+  ObtemCodErro ObtemNomeErro ObtemCircunstancia
+  Retorno)
+set(expected FC_Operacao FC_Inicializa FC_Finaliza)
+foreach(call IN LISTS driver_calls)
+  list(APPEND expected ${call} TARVO_${call})
+endforeach()
+list(SORT expected)
+
+find_program(NM NAMES nm)
+if(NOT NM)
+  message(FATAL_ERROR "nm not found")
+endif()
+execute_process(
+  COMMAND ${NM} -D --defined-only "${LIBRARY}"
+  OUTPUT_VARIABLE symbols
+  ERROR_VARIABLE errors
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}: ${errors}")
+endif()
+
+# Lines such as "0000000000012345 T IniciaDriver". Version nodes ("A") and
+# symbol versions ("@@...") are not exports of their own.
+set(exported)
+string(REPLACE "\n" ";" lines "${symbols}")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) ([^ @]+)")
+    if(NOT CMAKE_MATCH_1 STREQUAL "A")
+      list(APPEND exported ${CMAKE_MATCH_2})
+    endif()
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES exported)
+list(SORT exported)
+
+set(missing ${expected})
+list(REMOVE_ITEM missing ${exported})
+set(extra ${exported})
+list(REMOVE_ITEM extra ${expected})
+list(LENGTH expected expectedCount)
+list(LENGTH exported exportedCount)
+
+if(missing OR extra)
+  message(FATAL_ERROR
+    "${LIBRARY} exports ${exportedCount} names, expected exactly ${expectedCount}.\n"
+    "  missing: ${missing}\n"
+    "  unexpected: ${extra}")
+endif()
+message(STATUS "${LIBRARY} exports exactly the ${expectedCount} calls of tarvo.h")
