@@ -59,6 +59,7 @@ struct Pending {
   unsigned char* buffer;
   uint32_t count;
   uint32_t moved;  // bytes of a write already written
+  uint32_t mask;   // the events watched, for a WaitEvent
 };
 static_assert(sizeof(Pending) <= sizeof(IoRecord::platform), "Pending fits the record");
 
@@ -240,7 +241,9 @@ void MakeRawLine(int fd) {
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  t.c_cc[VMIN] = 0;
+  // VMIN 1: with VMIN and VTIME both 0 a non-blocking read of an empty
+  // line returns 0, which reads as a device that went away, not EAGAIN.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   tcsetattr(fd, TCSANOW, &t);
 }
@@ -308,9 +311,9 @@ uint32_t WriteSome(int fd, const unsigned char* buffer, uint32_t count, uint32_t
   return 0;
 }
 
-uint32_t EventsNow(const Device& d, int fd) {
+uint32_t EventsNow(uint32_t mask, int fd) {
   int available = 0;
-  if (ioctl(fd, FIONREAD, &available) == 0 && available > 0) return kEvRxChar & d.eventMask;
+  if (ioctl(fd, FIONREAD, &available) == 0 && available > 0) return kEvRxChar & mask;
   return 0;
 }
 
@@ -490,7 +493,7 @@ uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count,
   }
   if (kind == Transfer::WaitEvent) {
     for (;;) {
-      const uint32_t seen = EventsNow(*d, d->fd);
+      const uint32_t seen = EventsNow(d->eventMask, d->fd);
       if (seen != 0) {
         std::memcpy(buffer, &seen, sizeof seen);
         return 0;
@@ -536,6 +539,7 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
   p->buffer = static_cast<unsigned char*>(buffer);
   p->count = count;
   p->moved = 0;
+  p->mask = d->eventMask;
   *done = 0;
   if (record->event) static_cast<Event*>(record->event)->signalled = false;
   switch (kind) {
@@ -547,7 +551,7 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
       return code;
     }
     case Transfer::WaitEvent: {
-      const uint32_t seen = EventsNow(*d, d->fd);
+      const uint32_t seen = EventsNow(d->eventMask, d->fd);
       if (seen == 0) return kErrorIoPending;
       std::memcpy(buffer, &seen, sizeof seen);
       return 0;
@@ -561,7 +565,13 @@ uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
   if (p->kind != Transfer::Write) {
     const int r = PollFor(p->fd, POLLIN, timeoutMs);
     if (r < 0) return LastErrno();
-    return r == 0 ? kWaitTimeout : 0;
+    if (r == 0) return kWaitTimeout;
+    // A completed event wait has written its events, as WaitCommEvent does.
+    if (p->kind == Transfer::WaitEvent) {
+      const uint32_t seen = EventsNow(p->mask, p->fd);
+      std::memcpy(p->buffer, &seen, sizeof seen);
+    }
+    return 0;
   }
   const int64_t deadline = timeoutMs == kInfinite ? -1 : MonotonicMs() + timeoutMs;
   for (;;) {
@@ -595,7 +605,7 @@ uint32_t FinishTransfer(Handle device, IoRecord* record, uint32_t* done) {
       return code == kErrorIoPending ? 0 : code;
     }
     case Transfer::WaitEvent: {
-      const uint32_t seen = EventsNow(*d, d->fd);
+      const uint32_t seen = EventsNow(d->eventMask, d->fd);
       std::memcpy(p->buffer, &seen, sizeof seen);
       return 0;
     }
