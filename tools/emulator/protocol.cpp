@@ -73,13 +73,13 @@ RequestCheck ParseRequest(std::string_view frame, Request* out) {
   if (last == std::string_view::npos || last == 0) return RequestCheck::Malformed;
   const size_t firstSemi = body.find(';');
   out->id = std::string(body.substr(1, firstSemi - 1));
+  const size_t second = body.find(';', firstSemi + 1);
+  // Three separators are needed: id, command, params.
+  if (firstSemi >= last || second >= last) return RequestCheck::Malformed;
   const std::string_view digits = body.substr(last + 1);
   bool numeric = !digits.empty() && digits.size() < 7;
   for (char c : digits) numeric = numeric && IsDigit(c);
   if (!numeric || std::to_string(last) != std::string(digits)) return RequestCheck::BadLength;
-  const size_t second = body.find(';', firstSemi + 1);
-  // Three separators are needed: id, command, params.
-  if (firstSemi >= last || second >= last) return RequestCheck::Malformed;
   out->command = std::string(body.substr(firstSemi + 1, second - firstSemi - 1));
   out->params = std::string(body.substr(second + 1, last - second - 1));
   return RequestCheck::Ok;
