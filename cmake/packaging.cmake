@@ -1,0 +1,68 @@
+# Installing TARVO on Linux: the library with its SONAME links, the header,
+# the tools, a pkg-config file, a CMake package config, and a Debian package
+# built with CPack. Everything takes its version from project(VERSION).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS tarvo EXPORT tarvoTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/tarvo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+foreach(tool tarvo-cli tarvo-emu)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+foreach(page tarvo.1 tarvo-emu.1)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/docs/man/${page})
+    install(FILES docs/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/pascal/tarvo.pas)
+  install(FILES bindings/pascal/tarvo.pas DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/pascal)
+endif()
+if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/tarvo.py)
+  install(FILES bindings/python/tarvo.py DESTINATION ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages)
+endif()
+install(FILES packaging/registry.reg
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME registry.reg.example)
+install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# pkg-config --cflags --libs tarvo; the file finds its prefix from where it
+# lies, so that an installation can be moved.
+file(RELATIVE_PATH TARVO_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+configure_file(packaging/tarvo.pc.in ${CMAKE_CURRENT_BINARY_DIR}/tarvo.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarvo.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# find_package(tarvo) gives the imported target tarvo::tarvo.
+install(EXPORT tarvoTargets NAMESPACE tarvo::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarvo)
+configure_package_config_file(packaging/tarvoConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/tarvoConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarvo)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/tarvoConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarvoConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/tarvoConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarvo)
+
+# make package -> tarvo_<version>_amd64.deb
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tarvo)
+set(CPACK_PACKAGE_VENDOR "TARVO developers")
+set(CPACK_PACKAGE_CONTACT "TARVO developers <tarvo@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Communications driver for Brazilian fiscal printers (ECF) on a serial line")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "TARVO frames a point-of-sale application's printer commands, sends them over a
+ serial line or USB virtual serial port, and reads and checks the fiscal
+ printer's answers. Includes a printer emulator (tarvo-emu) and a command-line
+ host (tarvo). The line settings are read from /etc/tarvo/registry.reg (or the
+ file named by TARVO_REGISTRY); an example is in /usr/share/doc/tarvo/examples.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+include(CPack)
