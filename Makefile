@@ -8,7 +8,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build test asan check deps demo format clean
+.PHONY: all build test asan check deps demo format clean package
 
 all: build
 
@@ -34,6 +34,10 @@ check: deps
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# The Debian package: $(BUILD)/tarvo_<version>_amd64.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config
+  cmake make g++ pkg-config dpkg-dev
   googletest libgtest-dev libbenchmark-dev
   clang clang-tidy cppcheck clang-format libclang-rt-14-dev
 )
