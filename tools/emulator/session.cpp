@@ -72,7 +72,7 @@ bool ApplyFaultCommand(std::string_view line, Faults* f, std::string* error) {
   int n = 0;
   for (const auto& c : counters) {
     if (word != c.name) continue;
-    if (a.empty()) a = "1";
+    if (a.empty()) a.assign(1, '1');
     if (!b.empty() || !ReadCount(a, c.max, &n)) {
       *error = "usage: " + std::string(c.name) + " N (0 to " + std::to_string(c.max) + ")";
       return false;
