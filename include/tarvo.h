@@ -237,6 +237,8 @@ TARVO_STATIC_ASSERT(offsetof(FcCommand, params) == 84, "FcCommand.params at 84")
  * outText, with their length in *outLen.
  * outText must hold TARVO_FC_TEXT_SIZE bytes; a text that would not fit is
  * refused with -20 before the item that would overflow (*outLen unwritten).
+ * Parameters that together would pass TARVO_MAX_PARAMS characters are
+ * refused with -20 too, and then nothing is sent.
  * With a null outLen no values are fetched and outText is untouched.
  * Returns 0, the printer's error code, 11010, -14 (no facade session; the
  * record is then left untouched), -15 (a value could not be read), -20, or

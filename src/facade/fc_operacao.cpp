@@ -34,7 +34,9 @@ void FcCommandReset(FcCommand* cmd) {
   cmd->timeoutMs = 0;
 }
 
-void StageParameters(int handle, int numParam, const FcCommand& cmd) {
+// False when the parameters together do not fit the staged text: the
+// command must then not be sent with some of them left out.
+bool StageParameters(int handle, int numParam, const FcCommand& cmd) {
   LimpaParams(handle);
   const int count = numParam < kMaxEntries ? numParam : kMaxEntries;
   for (int k = 0; k < count; ++k) {
@@ -42,8 +44,12 @@ void StageParameters(int handle, int numParam, const FcCommand& cmd) {
     char value[sizeof cmd.params[k].value + 1];
     CopyField(name, cmd.params[k].name, sizeof cmd.params[k].name);
     CopyField(value, cmd.params[k].value, sizeof cmd.params[k].value);
-    AdicionaParam(handle, name, value, cmd.params[k].type);
+    if (AdicionaParam(handle, name, value, cmd.params[k].type) == TARVO_TOO_LONG) {
+      LimpaParams(handle);
+      return false;
+    }
   }
+  return true;
 }
 
 // Appends `"value"` (after a blank for every item but the first) when it
@@ -75,6 +81,9 @@ int GatherValues(int handle, const FcCommand& cmd, int* outLen, char* outText, s
     CopyBytes(f.fcName, sizeof f.fcName, names + i, nameLen);
     i += nameLen + 1;
     const int n = Retorno(handle, 0, f.fcName, 0, f.fcValue, 0);
+    // Not reached through the driver's calls: values are fetched only after
+    // ObtemCodErro gave 0 for this handle, and Retorno then gives neither a
+    // negative code nor 11010. The test stays for a Retorno that could.
     if (n < 0 || n == TARVO_PROTOCOL_FAILURE) return TARVO_VALUE_UNREADABLE;
     // A date or time cut short by the end of the answer counts 8 or 10
     // while fewer characters were stored: the text holds what was stored,
@@ -98,7 +107,11 @@ int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, siz
 
   const int handle = f.fcHandle;
   DefineTimeout(handle, cmd->timeoutMs);
-  StageParameters(handle, numParam, *cmd);
+  if (!StageParameters(handle, numParam, *cmd)) {
+    driverState.Timeout = kDefaultTimeoutMs;
+    FcCommandReset(cmd);
+    return TARVO_TOO_LONG;
+  }
   ExecutaComando(handle, command);
   int code = ObtemCodErro(handle);
   if (!NeverResent(command)) {
