@@ -40,8 +40,11 @@
 #define TARVO_CALL
 #endif
 
-#if defined(_WIN32) && defined(TARVO_BUILDING)
-#define TARVO_API __declspec(dllexport)
+#if defined(_WIN32)
+/* The DLL's module-definition file is the one list of its exports (each
+   name undecorated, the driver calls also under TARVO_); hosts link
+   through the import library or look the names up at run time. */
+#define TARVO_API
 #elif defined(__GNUC__) && defined(TARVO_BUILDING)
 #define TARVO_API __attribute__((visibility("default")))
 #else

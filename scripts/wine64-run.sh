@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs a 64-bit Windows program under Wine, headless and quiet: the
+# emulator of the x86_64 MinGW build's tests.
+#
+# WINEPREFIX: the Wine prefix to use (default: a per-user one in the
+# temporary directory). It is created with `wineboot -i` on first use; a
+# lock keeps parallel tests from creating it twice. With the single
+# argument --init-only the prefix is made ready and nothing is run.
+set -euo pipefail
+
+wine=${TARVO_WINE64:-/usr/lib/wine/wine64}  # /usr/bin/wine picks the 32-bit loader
+export WINEPREFIX=${WINEPREFIX:-${TMPDIR:-/tmp}/tarvo-wine64-$(id -u)}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+unset DISPLAY WAYLAND_DISPLAY
+
+if [ ! -e "$WINEPREFIX/.tarvo-ready" ]; then
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    if [ ! -e "$WINEPREFIX/.tarvo-ready" ]; then
+      "$wine" wineboot -i >/dev/null 2>&1
+      touch "$WINEPREFIX/.tarvo-ready"
+    fi
+  ) 9>"$WINEPREFIX/.tarvo-lock"
+fi
+
+# Start the server ourselves, detached from our output: it opens the
+# pseudo-terminals that tests map as COM ports and so becomes their
+# session's leader, and the hang-up it gets when a test's terminal closes
+# makes it dump its objects to whatever stderr it inherited. Fails harmlessly
+# when a server is already running.
+"${TARVO_WINESERVER:-/usr/lib/wine/wineserver64}" </dev/null >/dev/null 2>&1 || true
+
+if [ "${1:-}" = "--init-only" ]; then exit 0; fi
+exec "$wine" "$@"

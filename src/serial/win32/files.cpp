@@ -1,0 +1,107 @@
+// Files by name and the local time of day, for the trace, through the Win32
+// file calls so that nothing is allocated. Writes follow the C runtime's
+// text mode: each "\n" is stored as CR LF. Reads return the bytes as they
+// are stored (the only reader, the trace configuration, looks for digits
+// and a keyword, on which a CR has no effect). Positions are byte offsets
+// in the file, as ftell gives them in text mode.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+
+#include "serial/system.h"
+
+namespace tarvo::sys {
+
+namespace {
+
+HANDLE Win(Handle h) { return static_cast<HANDLE>(h); }
+
+bool WriteAll(HANDLE file, const char* bytes, DWORD count) {
+  while (count > 0) {
+    DWORD written = 0;
+    if (!WriteFile(file, bytes, count, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    count -= written;
+  }
+  return true;
+}
+
+bool Move(Handle file, int64_t offset, DWORD from, int64_t* position) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER now;
+  if (!SetFilePointerEx(Win(file), distance, &now, from)) return false;
+  if (position != nullptr) *position = now.QuadPart;
+  return true;
+}
+
+}  // namespace
+
+// "r": read, existing only; "r+": read and write, existing only; "w+":
+// read and write, created or emptied. Shared for reading and writing, as
+// fopen shares.
+Handle FileOpen(const char* path, FileMode mode) {
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case FileMode::Read: access = GENERIC_READ; break;
+    case FileMode::Update: break;
+    case FileMode::Create: disposition = CREATE_ALWAYS; break;
+  }
+  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+void FileClose(Handle file) {
+  if (file != nullptr) CloseHandle(Win(file));
+}
+
+uint32_t FileRead(Handle file, void* buffer, uint32_t count) {
+  uint32_t total = 0;
+  while (total < count) {
+    DWORD got = 0;
+    if (!ReadFile(Win(file), static_cast<char*>(buffer) + total, count - total, &got, nullptr) ||
+        got == 0) {
+      break;
+    }
+    total += got;
+  }
+  return total;
+}
+
+bool FileWrite(Handle file, const void* buffer, uint32_t count) {
+  // LF becomes CR LF, a chunk at a time through a small stack buffer.
+  const char* in = static_cast<const char*>(buffer);
+  char chunk[512];
+  DWORD used = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (used + 2 > sizeof chunk) {
+      if (!WriteAll(Win(file), chunk, used)) return false;
+      used = 0;
+    }
+    if (in[i] == '\n') chunk[used++] = '\r';
+    chunk[used++] = in[i];
+  }
+  return WriteAll(Win(file), chunk, used);
+}
+
+bool FileSeek(Handle file, int64_t offset) { return Move(file, offset, FILE_BEGIN, nullptr); }
+
+bool FileSeekEnd(Handle file) { return Move(file, 0, FILE_END, nullptr); }
+
+int64_t FileTell(Handle file) {
+  int64_t position = -1;
+  return Move(file, 0, FILE_CURRENT, &position) ? position : -1;
+}
+
+void CurrentLocalTime(LocalTime* now) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  *now = LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+}  // namespace tarvo::sys
