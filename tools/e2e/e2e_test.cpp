@@ -277,9 +277,23 @@ TEST_F(DriverOnEmulator, DelayAndByteTimeAreSpentOnTheWire) {
   EXPECT_LT(ms, 5000);
 }
 
-// The two tests below wait for real: a silent printer costs the driver its
+// The three tests below wait for real: a silent printer costs the driver its
 // per-byte time-out (5000 ms) and about four seconds of BREAK recovery
 // before it gives up and re-opens the port; nothing can be awaited sooner.
+// A deaf printer looks to the driver exactly like a silent one, so "deaf" is
+// left to the session tests.
+TEST_F(DriverOnEmulator, ALateAnswerArrivesDuringBreakRecoveryAndIsAccepted) {
+  OpenTraced();
+  emu.Fault("delay 5600");  // past the 5000 ms per-byte time-out
+  const Result r = Run("LeTexto", {{"NomeTexto", "NumeroSerieECF", kText}});
+  EXPECT_EQ(r.executed, 1);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(Value("ValorTexto"), "E2E0001");
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("BRK-00"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("<RESPOK>"), std::string::npos) << trace;
+}
+
 TEST_F(DriverOnEmulator, ALostAnswerFailsWithErroDeRecepcaoAndTheResendDoesNotSellTwice) {
   Open();
   Run("AbreCupom", {});
