@@ -255,7 +255,13 @@ TARVO_API int TARVO_CALL FC_Operacao(int numParam, FcCommand *Cmd, int *outLen, 
  * fourth character is 'U' or 'u', scans COM7..COM22), reads the printer's
  * serial and ECF numbers and moves tracing to TV_<serial>_<ecf>.cfg/.txt.
  * Returns 0, -11 (port not opened / no printer found), or the identifying
- * command's error code as an unsigned 16-bit number.
+ * command's error code as an unsigned 16-bit number (a serial number of 48
+ * characters or more, which does not fit the start-up's 50-byte answer,
+ * gives -20 as 16 bits: 65516).
+ * The trace file name is made from the printer's numbers: characters that
+ * are not allowed in a file name (or would leave the current directory)
+ * become '_', and the name is cut to 47 characters, the ECF number being
+ * left out when it does not fit whole.
  */
 TARVO_API int TARVO_CALL FC_Inicializa(const char *Porta);
 
