@@ -114,7 +114,7 @@ Outcome Identify(int startResult) {
     // the handle -1 is the driver's, and reads what it left.
     ReadError(-1, &o);
     if (startResult == TARVO_BAD_CHANNEL) {
-      o.name = "PortaNaoAberta";
+      o.name.clear();
       o.circumstance = "the port could not be opened, or no printer answered";
     }
     return o;

@@ -46,6 +46,18 @@ std::optional<std::string> Framer::Push(char byte) {
     if (semi != std::string_view::npos) {
       const std::string_view digits = body.substr(semi + 1);
       const bool lengthMatches = digits.size() < 7 && std::to_string(semi) == std::string(digits);
+      if (!lengthMatches && digits.size() < 7) {
+        // Noise that held a '{' just before the request: a later '{' from
+        // which the length fits is the real start.
+        for (size_t start = buffer_.find('{', 1); start < semi;
+             start = buffer_.find('{', start + 1)) {
+          if (std::to_string(semi - start) == std::string(digits)) {
+            std::string frame = buffer_.substr(start);
+            buffer_.clear();
+            return frame;
+          }
+        }
+      }
       // A mismatch inside an open quote is a '}' that belongs to a value.
       if (lengthMatches || !QuoteOpen(body.substr(0, semi))) {
         std::string frame;

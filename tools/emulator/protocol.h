@@ -23,7 +23,9 @@ constexpr size_t kMaxRequestFrame = 2048;
 // Cuts request frames out of a byte stream. Bytes before '{' are ignored.
 // A '}' ends the frame only when it follows ";digits" (a length field): a
 // '}' inside a quoted parameter value does not end the frame. A '{' that
-// arrives inside a frame is kept as an ordinary byte.
+// arrives inside a frame is kept as an ordinary byte, unless the length
+// field shows that the frame really started there (noise with a '{' in it
+// just before a request).
 class Framer {
  public:
   // Feeds one byte; returns the complete frame it ends, if any.

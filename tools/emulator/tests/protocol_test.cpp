@@ -17,9 +17,9 @@ std::vector<std::string> Frames(std::string_view bytes, Framer* framer) {
 
 TEST(Framing, NoiseBeforeTheBraceIsIgnoredAndFramesFollowEachOther) {
   Framer framer;
-  const auto frames = Frames("\xff\x00xx}{1;LeTexto;;13}{2;EmiteReducaoZ;;17}"sv, &framer);
+  const auto frames = Frames("\xff\x00xx}{1;LeTexto;;11}{2;EmiteReducaoZ;;17}"sv, &framer);
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0], "{1;LeTexto;;13}");
+  EXPECT_EQ(frames[0], "{1;LeTexto;;11}");
   EXPECT_EQ(frames[1], "{2;EmiteReducaoZ;;17}");
   EXPECT_FALSE(framer.InFrame());
 }
@@ -42,13 +42,20 @@ TEST(Framing, WrongLengthOutsideQuotesStillEndsTheFrameSoItCanBeRefused) {
   EXPECT_EQ(r.id, "4");
 }
 
+TEST(Framing, ABraceInNoiseJustBeforeARequestDoesNotSwallowIt) {
+  Framer framer;
+  const auto frames = Frames("{x;y{1;LeTexto;;11}", &framer);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], "{1;LeTexto;;11}");
+}
+
 TEST(Framing, OversizedGarbageIsDroppedAndTheNextFrameIsFound) {
   Framer framer;
   std::string bytes = "{" + std::string(kMaxRequestFrame + 10, 'x');
-  bytes += "{5;LeTexto;;13}";
+  bytes += "{5;LeTexto;;11}";
   const auto frames = Frames(bytes, &framer);
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0], "{5;LeTexto;;13}");
+  EXPECT_EQ(frames[0], "{5;LeTexto;;11}");
 }
 
 TEST(Requests, SplitsIdCommandAndParamsWithSemicolonsInsideValues) {

@@ -137,6 +137,22 @@ TEST_F(SessionTest, DelayAndPaceStayUntilChangedAndClearDisarmsEverything) {
   EXPECT_EQ(session.GetFaults().paceBaud, 0);
 }
 
+TEST_F(SessionTest, LineNoiseOfAnyKindNeverStopsAValidRequestFromBeingAnswered) {
+  uint32_t seed = 12345;
+  for (int round = 0; round < 200; ++round) {
+    std::string garbage;
+    for (int i = 0; i < 300; ++i) {
+      seed = seed * 1103515245 + 12345;
+      garbage.push_back(static_cast<char>(seed >> 16));
+    }
+    session.Receive(garbage, kNow);
+    session.ResetFraming();  // what a pause on the line does
+    const Outcome o = Send(std::to_string(round % 255 + 1), "LeInteiro", "NomeInteiro=ECF");
+    ASSERT_EQ(o.out.size(), 1u) << round;
+    EXPECT_NE(o.out[0].bytes.find(";0;ValorInteiro=1;"), std::string::npos);
+  }
+}
+
 TEST(FaultCommands, BadLinesAreRefusedWithAMessage) {
   Faults f;
   std::string error;
