@@ -5,10 +5,12 @@
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+WIN32_BUILD ?= build-win32
+WIN64_BUILD ?= build-win64
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build test asan check deps demo format clean package
+.PHONY: all build test asan check deps demo format clean package windows
 
 all: build
 
@@ -31,6 +33,12 @@ asan:
 check: deps
 	$(MAKE) test
 	$(MAKE) asan
+	$(MAKE) windows
+
+# The Windows DLL: the 32-bit one checked without running it, the 64-bit
+# build's tests under wine64 (see docs/windows.md).
+windows:
+	scripts/windows-check.sh $(WIN32_BUILD) $(WIN64_BUILD) $(JOBS)
 
 demo: build
 	@scripts/demo.sh $(BUILD)
@@ -43,4 +51,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN32_BUILD) $(WIN64_BUILD)

@@ -7,6 +7,10 @@ packages=(
   cmake make g++ pkg-config dpkg-dev
   googletest libgtest-dev libbenchmark-dev
   clang clang-tidy cppcheck clang-format libclang-rt-14-dev
+  # the Windows DLL and its tests under Wine (make windows)
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 python3
+  # the Pascal binding's example program (fp-compiler provides fpc)
+  fp-compiler
 )
 
 missing=()
