@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -229,7 +230,7 @@ class Emulator {
   void SaveState();
   void Control(int fd);
   void Flush(int lineFd);
-  int PollTimeoutMs() const;
+  int64_t PollTimeoutUs() const;
 
   const Options& options_;
   Session* session_;
@@ -312,13 +313,15 @@ void Emulator::Flush(int lineFd) {
   }
 }
 
-int Emulator::PollTimeoutMs() const {
-  if (queue_.empty()) return session_->InFrame() ? 1000 : -1;
+// Microseconds until the next byte is due (-1: nothing to send), so that
+// paced bytes leave one at a time rather than in a burst per millisecond.
+int64_t Emulator::PollTimeoutUs() const {
+  if (queue_.empty()) return session_->InFrame() ? 1000000 : -1;
   const Outgoing& o = queue_.front();
   const int64_t byteUs = ByteTimeUs(session_->GetFaults().paceBaud);
   const int64_t next = o.startUs + byteUs * static_cast<int64_t>(o.sent);
   const int64_t wait = next - NowUs();
-  return wait <= 0 ? 0 : static_cast<int>((wait + 999) / 1000);
+  return wait <= 0 ? 0 : wait;
 }
 
 int Emulator::Run(int lineFd, int controlFd) {
@@ -326,14 +329,16 @@ int Emulator::Run(int lineFd, int controlFd) {
   for (;;) {
     pollfd fds[3] = {{signalPipe[0], POLLIN, 0}, {controlFd, POLLIN, 0}, {lineFd, POLLIN, 0}};
     short lineEvents = POLLIN;
-    if (!queue_.empty() && PollTimeoutMs() == 0) lineEvents |= POLLOUT;
+    if (!queue_.empty() && PollTimeoutUs() == 0) lineEvents |= POLLOUT;
     fds[2].events = lineEvents;
     // While the driver has the line closed the master reports POLLHUP on
     // every poll; leave it out and look again in a moment.
     const nfds_t count = lineDown ? 2 : 3;
-    int timeout = PollTimeoutMs();
-    if (lineDown && (timeout < 0 || timeout > 50)) timeout = 50;
-    const int r = poll(fds, count, timeout);
+    int64_t timeout = PollTimeoutUs();
+    if (lineDown && (timeout < 0 || timeout > 50000)) timeout = 50000;
+    const timespec wait{static_cast<time_t>(timeout / 1000000),
+                        static_cast<long>(timeout % 1000000) * 1000};
+    const int r = ppoll(fds, count, timeout < 0 ? nullptr : &wait, nullptr);
     if (r < 0 && errno != EINTR) {
       std::perror("tarvo-emu: poll");
       return 1;
@@ -553,6 +558,9 @@ int main(int argc, char** argv) {
                  tarvo::emu::DescribeFaults(session.GetFaults()).c_str());
   }
 
+  // Paced bytes are due every few tens of microseconds: wake on time, not
+  // up to the default 50 µs late.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   Emulator emulator(options, &session);
   const int status = emulator.Run(lineFd, controlFd);
   close(lineFd);
