@@ -14,11 +14,24 @@ foreach(tool tarvo-cli tarvo-emu)
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
-foreach(page tarvo.1 tarvo-emu.1)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/docs/man/${page})
-    install(FILES docs/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
-endforeach()
+# Man pages made from the tools' own --help, so that they never drift.
+find_program(HELP2MAN help2man)
+if(HELP2MAN AND TARGET tarvo-cli AND TARGET tarvo-emu)
+  set(TARVO_MAN_DIR ${CMAKE_CURRENT_BINARY_DIR}/man)
+  add_custom_command(OUTPUT ${TARVO_MAN_DIR}/tarvo.1 ${TARVO_MAN_DIR}/tarvo-emu.1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TARVO_MAN_DIR}
+    COMMAND ${HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
+      --name "run fiscal-printer commands through the TARVO driver"
+      --output ${TARVO_MAN_DIR}/tarvo.1 $<TARGET_FILE:tarvo-cli>
+    COMMAND ${HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
+      --name "emulate a fiscal printer (ECF) on a pseudo-terminal or serial port"
+      --output ${TARVO_MAN_DIR}/tarvo-emu.1 $<TARGET_FILE:tarvo-emu>
+    DEPENDS tarvo-cli tarvo-emu
+    COMMENT "Making the man pages" VERBATIM)
+  add_custom_target(tarvo_man ALL DEPENDS ${TARVO_MAN_DIR}/tarvo.1 ${TARVO_MAN_DIR}/tarvo-emu.1)
+  install(FILES ${TARVO_MAN_DIR}/tarvo.1 ${TARVO_MAN_DIR}/tarvo-emu.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/pascal/tarvo.pas)
   install(FILES bindings/pascal/tarvo.pas DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/pascal)
 endif()

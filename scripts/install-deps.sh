@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config dpkg-dev
+  cmake make g++ pkg-config dpkg-dev help2man
   googletest libgtest-dev libbenchmark-dev
   clang clang-tidy cppcheck clang-format libclang-rt-14-dev
   # the Windows DLL and its tests under Wine (make windows)
