@@ -15,7 +15,7 @@ START_TIMEOUT_S = 10
 class Emulator:
     """One emulator process: ``path`` is the device the driver opens.
 
-    ``arm(spec)`` applies a fault at once through the control FIFO (before
+    ``arm(fault)`` applies a fault at once through the control FIFO (before
     the next request is read); ``requests()`` lists the request frames the
     emulator received; ``paper()`` is what it printed so far. The paper and
     the frame log of a request are written before its answer is sent.
@@ -56,10 +56,10 @@ class Emulator:
             raise RuntimeError(f"tarvo-emu: unexpected first line {path!r}")
         return path
 
-    def arm(self, spec: str) -> None:
+    def arm(self, fault: str) -> None:
         fd = os.open(self._control, os.O_WRONLY | os.O_NONBLOCK)
         try:
-            os.write(fd, spec.encode() + b"\n")
+            os.write(fd, fault.encode() + b"\n")
         finally:
             os.close(fd)
 
