@@ -38,7 +38,7 @@ check: deps
 # The Windows DLL: the 32-bit one checked without running it, the 64-bit
 # build's tests under wine64 (see docs/windows.md).
 windows:
-	scripts/windows-check.sh $(WIN32_BUILD) $(WIN64_BUILD) $(JOBS)
+	scripts/windows-check.sh $(WIN32_BUILD) $(WIN64_BUILD) $(JOBS) $(BUILD)/tools/tarvo-emu
 
 demo: build
 	@scripts/demo.sh $(BUILD)

@@ -79,8 +79,9 @@ install(TARGETS tarvo RUNTIME DESTINATION bin ARCHIVE DESTINATION lib PUBLIC_HEA
 
 # GoogleTest from the Debian sources, built with this toolchain, without
 # its thread support (the tests are single-threaded).
-if(TARVO_TESTS AND NOT TARGET GTest::gtest)
-  set(TARVO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+# Without those sources, the tests look for an installed GoogleTest.
+set(TARVO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+if(TARVO_TESTS AND NOT TARGET GTest::gtest AND EXISTS ${TARVO_GTEST_SOURCE}/CMakeLists.txt)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -8,7 +8,9 @@
 #     pseudo-terminals mapped as COM ports, and a host loading the DLL.
 # Wine runs in a fresh prefix in a temporary directory, removed at the end.
 #
-# Usage: scripts/windows-check.sh WIN32_BUILD_DIR WIN64_BUILD_DIR [JOBS]
+# Usage: scripts/windows-check.sh WIN32_BUILD_DIR WIN64_BUILD_DIR [JOBS [EMULATOR]]
+# EMULATOR: tarvo-emu of a Linux build; when it exists, a host also runs a
+# sale on it through the 64-bit DLL.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
@@ -18,6 +20,12 @@ fi
 build32=$1
 build64=$2
 jobs=${3:-2}
+emulator=${4:-}
+if [ -n "$emulator" ] && [ -x "$emulator" ]; then
+  emulator=$(cd "$(dirname "$emulator")" && pwd)/$(basename "$emulator")
+else
+  emulator=""
+fi
 cd "$(dirname "$0")/.."
 
 cmake -S . -B "$build32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
@@ -34,8 +42,11 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+# The prefix is made now, once, before the build runs test programs to
+# list their tests.
+scripts/wine64-run.sh --init-only
 
 cmake -S . -B "$build64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_EMULATOR="$emulator"
 cmake --build "$build64" -j "$jobs"
 ctest --test-dir "$build64" --output-on-failure -j "$jobs"

@@ -8,7 +8,9 @@
 # argument --init-only the prefix is made ready and nothing is run.
 set -euo pipefail
 
-wine=${TARVO_WINE64:-/usr/lib/wine/wine64}  # /usr/bin/wine picks the 32-bit loader
+# TARVO_WINE, TARVO_WINESERVER: another loader and server, e.g. the 32-bit
+# ones (/usr/bin/wine picks the 32-bit loader on Debian).
+wine=${TARVO_WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=${WINEPREFIX:-${TMPDIR:-/tmp}/tarvo-wine64-$(id -u)}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

@@ -17,6 +17,10 @@ this script's. The printer answers on the master side:
 
 The slave side stays open here too, so that the line survives the program
 closing and re-opening the port.
+
+With --emulator PATH the first port is served instead by the printer
+emulator at PATH (tarvo-emu from the Linux build), started with the
+arguments given by --emulator-arg.
 """
 import argparse
 import os
@@ -104,6 +108,20 @@ class Printer(threading.Thread):
             self.consume()
 
 
+def start_emulator(path, extra):
+    """The emulator and the pseudo-terminal it serves (the first line of its
+    output)."""
+    emulator = subprocess.Popen([path, "--quiet", *extra], stdout=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL)
+    line = emulator.stdout.readline().decode().strip()
+    if not line.startswith("/dev/"):
+        emulator.kill()
+        raise SystemExit(f"{path} did not report its terminal: {line!r}")
+    # Its printed paper follows on the same output; keep it flowing.
+    threading.Thread(target=emulator.stdout.read, daemon=True).start()
+    return emulator, line
+
+
 def wine_prefix():
     default = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"tarvo-wine64-{os.getuid()}")
     return os.environ.get("WINEPREFIX") or default
@@ -112,6 +130,8 @@ def wine_prefix():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", action="append", default=[])
+    parser.add_argument("--emulator")
+    parser.add_argument("--emulator-arg", action="append", default=[])
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -124,7 +144,17 @@ def main():
 
     stop_read, stop_write = os.pipe()
     printers, links, slaves = [], [], []
-    for port in args.port:
+    emulator = None
+    ports = args.port
+    if args.emulator:
+        emulator, terminal = start_emulator(args.emulator, args.emulator_arg)
+        link = os.path.join(prefix, "dosdevices", ports[0].lower())
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(terminal, link)
+        links.append(link)
+        ports = ports[1:]
+    for port in ports:
         master, slave = os.openpty()
         tty.setraw(slave)
         link = os.path.join(prefix, "dosdevices", port.lower())
@@ -145,6 +175,9 @@ def main():
             printer.join(timeout=2)
         for link in links:
             os.unlink(link)
+        if emulator is not None:
+            emulator.terminate()
+            emulator.wait(timeout=5)
     for printer in printers:
         print(f"printer {printer.name_}: {printer.requests} requests answered", flush=True)
     return result
