@@ -249,9 +249,11 @@ class SessionLifecycle(EmulatorCase):
         with tarvo.Printer(self.emu.path) as p:
             threads = [
                 threading.Thread(target=worker, args=("LeTexto", {"NomeTexto": "NumeroSerieECF"},
-                                                      "ValorTexto", "EMU0000001")),
+                                                      "ValorTexto", "EMU0000001"),
+                                 daemon=True),
                 threading.Thread(target=worker, args=("LeInteiro", {"NomeInteiro": "ECF"},
-                                                      "ValorInteiro", "1")),
+                                                      "ValorInteiro", "1"),
+                                 daemon=True),
             ]
             for t in threads:
                 t.start()
