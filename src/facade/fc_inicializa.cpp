@@ -119,12 +119,25 @@ int IdentifyOrClose(Identification* id) {
   return code;
 }
 
+// Whether the facade holds the driver's open session. A start-up that fails
+// while it does must leave it alone: overwriting the handle would leave the
+// port open with nothing able to close it, and FC_Finaliza reporting success.
+bool FacadeSessionOpen() { return fcState.fcHandle == 1 && driverState.fArq == 1; }
+
+// fcHandle = the result of IniciaDriver, unless that failed while the
+// facade's session stays open.
+void KeepHandle(int result, bool sessionOpen) {
+  if (result == 1 || !sessionOpen) fcState.fcHandle = result;
+}
+
 int DirectStart(const char* porta, Identification* id) {
   FcState& f = fcState;
-  f.fcHandle = IniciaDriver(porta);
-  if (f.fcHandle != 1) {
-    LogLine("FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n", LogTag(), f.fcHandle);
-    EncerraDriver(f.fcHandle);
+  const bool sessionOpen = FacadeSessionOpen();
+  const int result = IniciaDriver(porta);
+  KeepHandle(result, sessionOpen);
+  if (result != 1) {
+    LogLine("FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n", LogTag(), result);
+    if (!sessionOpen) EncerraDriver(f.fcHandle);
     return TARVO_BAD_CHANNEL;
   }
   return IdentifyOrClose(id);
@@ -132,18 +145,19 @@ int DirectStart(const char* porta, Identification* id) {
 
 int ScanStart(Identification* id) {
   FcState& f = fcState;
+  const bool sessionOpen = FacadeSessionOpen();
   for (f.usbPortNo = kFirstScanPort; f.usbPortNo < kPastLastScanPort; ++f.usbPortNo) {
     char name[16];
     FormatText(name, sizeof name, nullptr, "COM%d", f.usbPortNo);
     const int result = IniciaDriver(name);
     LogLine("FC_Inicializa%s Abrindo comunicacao com a porta USB%d\n", LogTag(),
             f.usbPortNo - kFirstScanPort);
-    f.fcHandle = result;
+    KeepHandle(result, sessionOpen);
     if (result == 1 && IdentifyOrClose(id) == 0) return 0;
     LogLine("FC_Inicializa%s Erro na inicializacao da USB%d\n", LogTag(),
             f.usbPortNo - kFirstScanPort);
   }
-  EncerraDriver(f.fcHandle);
+  if (!sessionOpen) EncerraDriver(f.fcHandle);
   return TARVO_BAD_CHANNEL;
 }
 

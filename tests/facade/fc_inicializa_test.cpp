@@ -274,18 +274,22 @@ TEST_F(FcInicializaTest, ScanWithNoPortLeftGivesBadChannel) {
   EXPECT_TRUE(HasLine(TraceLines("TARVO.txt"), "FC_Inicializa2900 Erro na inicializacao da USB15"));
 }
 
-TEST_F(FcInicializaTest, SecondStartUpWhileASessionIsOpenLeavesThatSessionOpen) {
+// A failed second start-up must not take the open session away from the
+// facade: FC_Finaliza still closes it.
+TEST_F(FcInicializaTest, SecondStartUpWhileASessionIsOpenKeepsItClosable) {
   PrinterIdentifies("ABC", "1");
   ASSERT_EQ(FC_Inicializa("COM1"), 0);
   EXPECT_EQ(FC_Inicializa("COM2"), TARVO_BAD_CHANNEL);
-  EXPECT_EQ(fcState.fcHandle, TARVO_BAD_CHANNEL);
+  EXPECT_EQ(fcState.fcHandle, 1);
   EXPECT_EQ(driverState.fArq, 1);
   EXPECT_STREQ(driverState.portName, "COM1");
   EXPECT_TRUE(sim::AnyDeviceOpen());
-  // FC_Finaliza forgets the facade session but cannot close the driver's.
-  EXPECT_EQ(FC_Finaliza(), 0);
-  EXPECT_EQ(driverState.fArq, 1);
+  EXPECT_EQ(FC_Inicializa("COMu"), TARVO_BAD_CHANNEL) << "a scan fails the same way";
+  EXPECT_EQ(fcState.fcHandle, 1);
   EXPECT_TRUE(sim::AnyDeviceOpen());
+  EXPECT_EQ(FC_Finaliza(), 0);
+  EXPECT_EQ(driverState.fArq, -1);
+  EXPECT_FALSE(sim::AnyDeviceOpen());
   EXPECT_EQ(FC_Finaliza(), TARVO_BAD_HANDLE);
 }
 
