@@ -319,6 +319,33 @@ TEST_F(Win32Session, IniciaDriverReachesCom15) {
   EXPECT_STREQ(value, "3");
 }
 
+// ---- Text files --------------------------------------------------------------
+
+TEST(Win32Files, TextModeWritesCrLfAndReadsItBackAsLf) {
+  test::TempDir dir;
+  sys::Handle file = sys::FileOpen("t.txt", sys::FileMode::Create);
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(sys::FileWrite(file, "a\nb\r\n\n", 6));
+  EXPECT_EQ(sys::FileTell(file), 9);  // positions count the stored bytes
+  sys::FileClose(file);
+  EXPECT_EQ(test::ReadFile("t.txt"), "a\r\nb\r\r\n\r\n");
+
+  // Read back in pieces: a CR that ends one read still pairs with the LF
+  // that begins the next; a Ctrl-Z ends the text.
+  test::WriteFile("r.cfg", "Trace=1\r\nTamanho=900\r\n\x1Ajunk");
+  file = sys::FileOpen("r.cfg", sys::FileMode::Read);
+  ASSERT_NE(file, nullptr);
+  char text[64] = {};
+  EXPECT_EQ(sys::FileRead(file, text, 8), 8u);
+  EXPECT_EQ(std::string(text, 8), "Trace=1\n");
+  EXPECT_EQ(sys::FileRead(file, text, sizeof text), 12u);
+  EXPECT_EQ(std::string(text, 12), "Tamanho=900\n");
+  sys::FileClose(file);
+
+  EXPECT_EQ(sys::FileOpen("missing.txt", sys::FileMode::Read), nullptr);
+  EXPECT_EQ(sys::FileOpen("missing.txt", sys::FileMode::Update), nullptr);
+}
+
 // ---- Window messages ---------------------------------------------------------
 
 LRESULT CALLBACK AnswerWindow(HWND window, UINT message, WPARAM w, LPARAM l) {

@@ -1,9 +1,8 @@
 // Files by name and the local time of day, for the trace, through the Win32
-// file calls so that nothing is allocated. Writes follow the C runtime's
-// text mode: each "\n" is stored as CR LF. Reads return the bytes as they
-// are stored (the only reader, the trace configuration, looks for digits
-// and a keyword, on which a CR has no effect). Positions are byte offsets
-// in the file, as ftell gives them in text mode.
+// file calls so that nothing is allocated. Reads and writes follow the C
+// runtime's text mode: "\n" is stored as CR LF, a stored CR LF reads as
+// "\n" and a Ctrl-Z ends the text. Positions are byte offsets in the file,
+// as ftell gives them in text mode.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -60,15 +59,41 @@ void FileClose(Handle file) {
   if (file != nullptr) CloseHandle(Win(file));
 }
 
+// Whether the byte after a CR that ended a read is a LF; it is consumed
+// when it is, left for the next read when not.
+bool LineFeedFollows(HANDLE file) {
+  char next = 0;
+  DWORD got = 0;
+  if (!ReadFile(file, &next, 1, &got, nullptr) || got == 0) return false;
+  if (next == '\n') return true;
+  LARGE_INTEGER back;
+  back.QuadPart = -1;
+  SetFilePointerEx(file, back, nullptr, FILE_CURRENT);
+  return false;
+}
+
 uint32_t FileRead(Handle file, void* buffer, uint32_t count) {
+  char* out = static_cast<char*>(buffer);
   uint32_t total = 0;
   while (total < count) {
     DWORD got = 0;
-    if (!ReadFile(Win(file), static_cast<char*>(buffer) + total, count - total, &got, nullptr) ||
-        got == 0) {
-      break;
+    if (!ReadFile(Win(file), out + total, count - total, &got, nullptr) || got == 0) break;
+    // Text mode, in place over the bytes just read: CR LF becomes LF.
+    const uint32_t end = total + got;
+    uint32_t kept = total;
+    for (uint32_t at = total; at < end; ++at) {
+      const char c = out[at];
+      if (c == '\x1A') return kept;  // Ctrl-Z: the end of the text
+      if (c == '\r') {
+        if (at + 1 < end ? out[at + 1] == '\n' : LineFeedFollows(Win(file))) {
+          out[kept++] = '\n';
+          at += at + 1 < end ? 1 : 0;
+          continue;
+        }
+      }
+      out[kept++] = c;
     }
-    total += got;
+    total = kept;
   }
   return total;
 }
