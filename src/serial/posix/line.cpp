@@ -35,6 +35,7 @@ struct Device {
   Dcb shadow;
   CommTimeouts timeouts;
   uint32_t eventMask;
+  bool inputWaiting;  // the last read found its byte already there
 };
 
 struct Event {
@@ -60,6 +61,7 @@ struct Pending {
   uint32_t count;
   uint32_t moved;  // bytes of a write already written
   uint32_t mask;   // the events watched, for a WaitEvent
+  bool slept;      // a read's wait had to sleep for its byte
 };
 static_assert(sizeof(Pending) <= sizeof(IoRecord::platform), "Pending fits the record");
 
@@ -249,6 +251,16 @@ void MakeRawLine(int fd) {
 }
 
 // ---- Waiting -------------------------------------------------------------
+
+int64_t MonotonicUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// A poll() that returns later than this has slept: its byte was not there
+// yet. One that finds its byte waiting returns within a microsecond or two.
+constexpr int64_t kSleptUs = 20;
 
 int64_t MonotonicMs() {
   timespec ts;
@@ -539,12 +551,23 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
   p->buffer = static_cast<unsigned char*>(buffer);
   p->count = count;
   p->moved = 0;
+  p->slept = true;
   p->mask = d->eventMask;
   *done = 0;
   if (record->event) static_cast<Event*>(record->event)->signalled = false;
   switch (kind) {
-    case Transfer::Read:
-      return count == 0 ? 0 : ReadSome(d->fd, buffer, count, done);
+    case Transfer::Read: {
+      // A byte is read at once only while bytes have been found waiting.
+      // Where they arrive one by one at the line's pace, a read tried first
+      // would fail for every byte, and the poll() of the wait followed by
+      // one read() is the least a byte costs; where they arrive in bursts,
+      // a read tried first saves that poll() for all but the burst's first.
+      if (count == 0) return 0;
+      if (!d->inputWaiting) return kErrorIoPending;
+      const uint32_t code = ReadSome(d->fd, buffer, count, done);
+      if (code == kErrorIoPending) d->inputWaiting = false;
+      return code;
+    }
     case Transfer::Write: {
       const uint32_t code = WriteSome(d->fd, p->buffer, count, &p->moved);
       if (code == 0) *done = p->moved;
@@ -563,7 +586,9 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
 uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
   Pending* p = PendingOf(record);
   if (p->kind != Transfer::Write) {
+    const int64_t start = MonotonicUs();
     const int r = PollFor(p->fd, POLLIN, timeoutMs);
+    p->slept = MonotonicUs() - start >= kSleptUs;
     if (r < 0) return LastErrno();
     if (r == 0) return kWaitTimeout;
     // A completed event wait has written its events, as WaitCommEvent does.
@@ -597,6 +622,7 @@ uint32_t FinishTransfer(Handle device, IoRecord* record, uint32_t* done) {
   switch (p->kind) {
     case Transfer::Read: {
       const uint32_t code = ReadSome(d->fd, p->buffer, p->count, done);
+      d->inputWaiting = code == 0 && !p->slept;
       return code == kErrorIoPending ? 0 : code;
     }
     case Transfer::Write: {
