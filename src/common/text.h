@@ -23,7 +23,8 @@ bool AppendChar(char* dst, size_t cap, char c);
 // the terminator, which may include zero bytes written by "%c".
 bool FormatText(char* dst, size_t cap, size_t* length, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
-bool FormatTextV(char* dst, size_t cap, size_t* length, const char* format, va_list args);
+bool FormatTextV(char* dst, size_t cap, size_t* length, const char* format, va_list args)
+    __attribute__((format(printf, 4, 0)));
 
 template <size_t N>
 bool CopyText(char (&dst)[N], const char* src) {
