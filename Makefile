@@ -9,8 +9,9 @@ WIN32_BUILD ?= build-win32
 WIN64_BUILD ?= build-win64
 JOBS ?= 2
 CMAKE_FLAGS ?=
+BENCH_BUILD ?= build-bench
 
-.PHONY: all build test asan check deps demo format clean package windows
+.PHONY: all build test asan check deps demo format clean package windows bench
 
 all: build
 
@@ -42,6 +43,14 @@ windows:
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# Benchmarks in a Release build: micro-benchmarks, system calls per
+# exchange, and the driver against the emulator beside the floor, as
+# tables (docs/performance.md). The figures depend on the machine's load.
+bench:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tarvo_micro_bench tarvo_e2e_bench
+	bench/run.sh $(BENCH_BUILD)
 
 # The Debian package: $(BUILD)/tarvo_<version>_amd64.deb
 package: build
