@@ -98,7 +98,7 @@ int GatherValues(int handle, const FcCommand& cmd, int* outLen, char* outText, s
 }  // namespace
 
 int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, size_t outCap) {
-  FcState& f = fcState;
+  const FcState& f = fcState;
   char command[sizeof cmd->command + 1] = {};
   if (cmd != nullptr) CopyField(command, cmd->command, sizeof cmd->command);
   LogLine("FC_Operacao%s numParam=%d Cmd=%s\n", LogTag(), numParam, command);

@@ -74,6 +74,7 @@ struct State {
   int64_t calendar;
   intptr_t messages[16];
   size_t messageCount;
+  // cppcheck-suppress unusedStructMember ; used by CreateIoEvent's range loop
   bool ioEvents[8];
 };
 
@@ -239,7 +240,7 @@ uint32_t OpenDevice(const char* name, bool, Handle* device) {
       return state.openFailures[i].code;
     }
   }
-  for (auto& d : state.devices) {
+  for (const auto& d : state.devices) {
     if (d.used && std::strcmp(d.name, name) == 0) {
       sim::Record(Kind::Open, 5, 0, name);
       return 5;  // access denied: held already
@@ -477,6 +478,7 @@ uint32_t RegistryOpenKey(const char*, Handle* key) {
   return 0;
 }
 
+// cppcheck-suppress constParameter ; Handle is the interface's type
 uint32_t RegistryQueryValue(Handle key, const char* valueName, char* data, uint32_t* size) {
   if (key != &state.keyExists) return kErrorInvalidHandle;
   if (!state.hasValue || std::strcmp(valueName, "CommSettings") != 0) return kErrorFileNotFound;
