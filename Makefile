@@ -7,11 +7,14 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 WIN32_BUILD ?= build-win32
 WIN64_BUILD ?= build-win64
+FUZZ_BUILD ?= build-fuzz
+TIDY_BUILD ?= build-tidy
+FUZZ_SECONDS ?= 20
 JOBS ?= 2
 CMAKE_FLAGS ?=
 BENCH_BUILD ?= build-bench
 
-.PHONY: all build test asan check deps demo format clean package windows bench
+.PHONY: all build test asan check deps demo format clean package windows fuzz lint bench
 
 all: build
 
@@ -35,11 +38,22 @@ check: deps
 	$(MAKE) test
 	$(MAKE) asan
 	$(MAKE) windows
+	$(MAKE) lint
+	$(MAKE) fuzz
 
 # The Windows DLL: the 32-bit one checked without running it, the 64-bit
 # build's tests under wine64 (see docs/windows.md).
 windows:
 	scripts/windows-check.sh $(WIN32_BUILD) $(WIN64_BUILD) $(JOBS) $(BUILD)/tools/tarvo-emu
+
+# Every fuzz target (fuzz/) replays its corpus, then fuzzes for
+# $(FUZZ_SECONDS) seconds (clang, libFuzzer; see docs/robustness.md).
+fuzz:
+	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
+
+# clang-tidy (.clang-tidy) and cppcheck on src/; any finding fails.
+lint:
+	scripts/lint.sh $(TIDY_BUILD) $(JOBS)
 
 demo: build
 	@scripts/demo.sh $(BUILD)
@@ -60,4 +74,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN32_BUILD) $(WIN64_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN32_BUILD) $(WIN64_BUILD) $(FUZZ_BUILD) $(TIDY_BUILD)
