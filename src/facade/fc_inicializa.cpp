@@ -131,13 +131,12 @@ void KeepHandle(int result, bool sessionOpen) {
 }
 
 int DirectStart(const char* porta, Identification* id) {
-  FcState& f = fcState;
   const bool sessionOpen = FacadeSessionOpen();
   const int result = IniciaDriver(porta);
   KeepHandle(result, sessionOpen);
   if (result != 1) {
     LogLine("FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n", LogTag(), result);
-    if (!sessionOpen) EncerraDriver(f.fcHandle);
+    if (!sessionOpen) EncerraDriver(fcState.fcHandle);
     return TARVO_BAD_CHANNEL;
   }
   return IdentifyOrClose(id);
