@@ -11,6 +11,7 @@
 //   floor-paced     the floor, same emulator
 //   facade-off      FC_Operacao with tracing off (instant emulator)
 //   facade-trace2   FC_Operacao with tracing at level 2
+//   facade-paced-off, facade-paced-trace2   the same at 115200
 // Every mode runs once per round, the floor right after the driver with
 // the same frames; the table shows the median of the rounds and their
 // range, and the targets are judged on ratios within a round, since the
@@ -48,12 +49,18 @@ enum Mode {
   kFloorPaced,
   kFacadeOff,
   kFacadeTrace2,
+  kFacadePacedOff,
+  kFacadePacedTrace2,
   kModes
 };
-const char* const kModeNames[kModes] = {"driver-instant", "floor-instant", "driver-paced",
-                                        "floor-paced",    "facade-off",    "facade-trace2"};
+const char* const kModeNames[kModes] = {"driver-instant",   "floor-instant",      "driver-paced",
+                                        "floor-paced",      "facade-off",         "facade-trace2",
+                                        "facade-paced-off", "facade-paced-trace2"};
 
-bool Paced(int mode) { return mode == kDriverPaced || mode == kFloorPaced; }
+bool Paced(int mode) {
+  return mode == kDriverPaced || mode == kFloorPaced || mode == kFacadePacedOff ||
+         mode == kFacadePacedTrace2;
+}
 
 struct Options {
   std::string emulator = TARVO_EMU_PATH;
@@ -268,6 +275,8 @@ bool RunMode(int mode, const Emulator& instant, const Emulator& paced, const Opt
     case kFloorPaced: return RunFloor(paced.path, o.paced, s, lastId[kDriverPaced]);
     case kFacadeOff: return RunFacade(instant.path, 0, o.instant, s);
     case kFacadeTrace2: return RunFacade(instant.path, 2, o.instant, s);
+    case kFacadePacedOff: return RunFacade(paced.path, 0, o.paced, s);
+    case kFacadePacedTrace2: return RunFacade(paced.path, 2, o.paced, s);
   }
   return false;
 }
@@ -360,6 +369,8 @@ bool Report(const std::vector<Sample> (&samples)[kModes], const Options& o) {
   std::printf("| %s | %.0f | %.1f | - | - |\n", wire, 1e6 / wireUs, wireUs);
   Row("facade, trace off", s[kFacadeOff]);
   Row("facade, trace level 2", s[kFacadeTrace2]);
+  Row("facade, 115200, trace off", s[kFacadePacedOff]);
+  Row("facade, 115200, trace level 2", s[kFacadePacedTrace2]);
 
   const auto& v = samples;
   std::printf("\nTargets, judged on the median of the per-round ratios:\n\n");
@@ -374,6 +385,8 @@ bool Report(const std::vector<Sample> (&samples)[kModes], const Options& o) {
                 PairedRatio(v[kDriverPaced], v[kFloorPaced], &Sample::cpuUs, false), 1.25, false);
   met &= Target("trace level 2: CPU per exchange ÷ trace off",
                 PairedRatio(v[kFacadeTrace2], v[kFacadeOff], &Sample::cpuUs, false), 1.10, false);
+  std::printf("| 115200, trace level 2: CPU per exchange ÷ trace off | %.3f | - | |\n",
+              PairedRatio(v[kFacadePacedTrace2], v[kFacadePacedOff], &Sample::cpuUs, false));
   std::printf(
       "| 115200: floor time per exchange ÷ wire time of request and answer | %.3f | - | |\n",
       s[kFloorPaced].wall.median / wireUs);
@@ -416,7 +429,8 @@ const char kUsage[] =
     "                       [--emulator PATH] [--only MODE] [--check]\n"
     "Runs the driver and the floor against the emulator and prints the table.\n"
     "--only MODE runs one measured run of MODE (driver-instant, floor-instant,\n"
-    "driver-paced, floor-paced, facade-off, facade-trace2), e.g. under strace -c.\n"
+    "driver-paced, floor-paced, facade-off, facade-trace2, facade-paced-off,\n"
+    "facade-paced-trace2), e.g. under perf stat or strace -c.\n"
     "--check exits with 2 when a target is missed.\n";
 
 }  // namespace
@@ -458,8 +472,10 @@ int main(int argc, char** argv) {
     for (int round = 0; round < o.rounds && ok; ++round) {
       // The pairs in turn, the facade's two in alternating order.
       static const int kOrder[2][kModes] = {
-          {kDriverInstant, kFloorInstant, kDriverPaced, kFloorPaced, kFacadeOff, kFacadeTrace2},
-          {kFacadeTrace2, kFacadeOff, kDriverPaced, kFloorPaced, kDriverInstant, kFloorInstant}};
+          {kDriverInstant, kFloorInstant, kDriverPaced, kFloorPaced, kFacadeOff, kFacadeTrace2,
+           kFacadePacedOff, kFacadePacedTrace2},
+          {kFacadePacedTrace2, kFacadePacedOff, kFacadeTrace2, kFacadeOff, kDriverPaced,
+           kFloorPaced, kDriverInstant, kFloorInstant}};
       for (int k = 0; k < kModes && ok; ++k) {
         const int mode = kOrder[round % 2][k];
         Sample s;

@@ -1,8 +1,10 @@
 // Micro-benchmarks of the pure parts of an exchange: building the request,
 // the framing rule applied to each received byte, decoding the answer, and
 // reading a named value (LookupValue, and Retorno around it), on a typical
-// short answer and on answers of about 4 KB.
+// short answer and on answers of about 4 KB; and one trace line.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "driver/value_lookup.h"
 #include "protocol/frame.h"
 #include "tarvo.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -184,6 +187,38 @@ void BM_Retorno_PrintText4K(benchmark::State& state) {
   RetornoOn(state, PrintText(), "TextoImpressao");
 }
 BENCHMARK(BM_Retorno_PrintText4K);
+
+// ---- A trace line -----------------------------------------------------------------
+
+// The line FC_Operacao writes at every level: the log file is opened,
+// positioned, written and closed for each line, in a temporary directory.
+void BM_LogLine_Level2(benchmark::State& state) {
+  char dir[] = "/tmp/tarvo-micro-XXXXXX";
+  char previous[4096];
+  if (mkdtemp(dir) == nullptr || getcwd(previous, sizeof previous) == nullptr || chdir(dir) != 0) {
+    state.SkipWithError("no temporary directory");
+    return;
+  }
+  tarvo::traceState = tarvo::TraceState{};
+  tarvo::traceState.traceLevel = 2;
+  tarvo::traceState.logTag = "2900";
+  std::strcpy(tarvo::traceState.logPath, "bench.txt");
+  for (auto _ : state) {
+    tarvo::LogLine("FC_Operacao%s numParam=%d Cmd=%s\n", tarvo::LogTag(), 1, "LeTexto");
+  }
+  tarvo::traceState = tarvo::TraceState{};
+  unlink("bench.txt");
+  if (chdir(previous) == 0) rmdir(dir);
+}
+BENCHMARK(BM_LogLine_Level2);
+
+void BM_LogLine_Off(benchmark::State& state) {
+  tarvo::traceState = tarvo::TraceState{};
+  for (auto _ : state) {
+    tarvo::LogLine("FC_Operacao%s numParam=%d Cmd=%s\n", tarvo::LogTag(), 1, "LeTexto");
+  }
+}
+BENCHMARK(BM_LogLine_Off);
 
 }  // namespace
 
