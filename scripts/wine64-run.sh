@@ -22,6 +22,9 @@ if [ ! -e "$WINEPREFIX/.tarvo-ready" ]; then
     flock 9
     if [ ! -e "$WINEPREFIX/.tarvo-ready" ]; then
       "$wine" wineboot -i >/dev/null 2>&1
+      # Let the processes that wineboot started finish with the new prefix
+      # before any program runs in it.
+      "${TARVO_WINESERVER:-/usr/lib/wine/wineserver64}" -w >/dev/null 2>&1 || true
       touch "$WINEPREFIX/.tarvo-ready"
     fi
   ) 9>"$WINEPREFIX/.tarvo-lock"
