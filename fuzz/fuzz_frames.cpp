@@ -92,11 +92,15 @@ void Receive(const uint8_t* bytes, size_t size, bool leImpressao, int idSent) {
   receiver.Begin(leImpressao);
   d.rxCount = 0;
   d.bufRx[0] = '\0';
+  // The quote state written out once more: inside after '=' '"', outside
+  // again after '"' ';', looked at once three bytes are stored.
+  bool inside = false;
   for (size_t i = 0; i < size; ++i) {
     if (d.rxCount >= kMaxFrame) {
       // The engine fails the exchange here; the stream starts afresh.
       receiver.Begin(leImpressao);
       d.rxCount = 0;
+      inside = false;
     }
     const int before = d.rxCount;
     d.bufRx[d.rxCount] = static_cast<char>(bytes[i]);
@@ -108,6 +112,13 @@ void Receive(const uint8_t* bytes, size_t size, bool leImpressao, int idSent) {
     }
     FUZZ_CHECK(d.rxCount == before + 1 && d.rxCount <= kMaxFrame);
     FUZZ_CHECK(d.bufRx[0] == '{');
+    const int stored = d.rxCount;
+    if (leImpressao && stored >= 3) {
+      const char p = d.bufRx[stored - 2];
+      const char c = d.bufRx[stored - 1];
+      inside = inside ? !(p == '"' && c == ';') : (p == '=' && c == '"');
+    }
+    FUZZ_CHECK((step == FrameReceiver::Step::Complete) == (d.bufRx[stored - 1] == '}' && !inside));
     if (step == FrameReceiver::Step::Stored) continue;
 
     const size_t n = static_cast<size_t>(d.rxCount);
@@ -119,6 +130,7 @@ void Receive(const uint8_t* bytes, size_t size, bool leImpressao, int idSent) {
     receiver.Begin(leImpressao);
     d.rxCount = 0;
     d.bufRx[0] = '\0';
+    inside = false;
   }
 }
 
