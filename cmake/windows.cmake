@@ -46,8 +46,14 @@ else()
   file(CONFIGURE OUTPUT ${TARVO_DEF} CONTENT "${def_text}" @ONLY)
 endif()
 
-# The shipping DLL: the core, the Win32 layer and the export table.
-add_library(tarvo SHARED $<TARGET_OBJECTS:tarvo_core_objects> ${TARVO_DEF})
+# The version resource, from the project's version.
+enable_language(RC)
+configure_file(${PROJECT_SOURCE_DIR}/src/driver/tarvo.rc.in ${CMAKE_BINARY_DIR}/tarvo.rc @ONLY)
+
+# The shipping DLL: the core, the Win32 layer, the export table and the
+# version resource.
+add_library(tarvo SHARED $<TARGET_OBJECTS:tarvo_core_objects> ${TARVO_DEF}
+  ${CMAKE_BINARY_DIR}/tarvo.rc)
 target_link_libraries(tarvo PRIVATE tarvo_win32 tarvo_common)
 # --kill-at exports the stdcall names without their "@N".
 target_link_options(tarvo PRIVATE -Wl,--kill-at -Wl,--no-undefined)

@@ -71,6 +71,26 @@ static void CheckExports(HMODULE dll) {
         "no decorated names");
 }
 
+/* The version resource carries the project's version. */
+static void CheckVersion(const char *path) {
+  static char info[4096];
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  VS_FIXEDFILEINFO *fixed = NULL;
+  UINT length = 0;
+  char version[32] = "";
+  if (size > 0 && size <= sizeof info && GetFileVersionInfoA(path, 0, size, info) &&
+      VerQueryValueA(info, "\\", (void **)&fixed, &length) && length >= sizeof *fixed) {
+    snprintf(version, sizeof version, "%lu.%lu.%lu.%lu",
+             (unsigned long)HIWORD(fixed->dwFileVersionMS),
+             (unsigned long)LOWORD(fixed->dwFileVersionMS),
+             (unsigned long)HIWORD(fixed->dwFileVersionLS),
+             (unsigned long)LOWORD(fixed->dwFileVersionLS));
+  }
+  printf("      file version [%s]\n", version);
+  Check(strcmp(version, TARVO_EXPECTED_VERSION) == 0, "the version resource");
+}
+
 static void AddParam(FcCommand *cmd, int index, const char *name, const char *value, int type) {
   snprintf(cmd->params[index].name, sizeof cmd->params[index].name, "%s", name);
   snprintf(cmd->params[index].value, sizeof cmd->params[index].value, "%s", value);
@@ -162,6 +182,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   CheckExports(dll);
+  CheckVersion(argv[1]);
   Sale(dll, argv[2]);
   DriverCalls(dll, argv[2], argc > 3 ? argv[3] : NULL);
   Check(FreeLibrary(dll) != 0, "FreeLibrary");
