@@ -16,7 +16,7 @@ run-clang-tidy -p "$build" -j "$jobs" -quiet "$PWD/src/"
 echo "== cppcheck"
 # Left out, on purpose:
 # - useStlAlgorithm: the fixed tables of the layers are searched with plain
-#   loops, which read as the specification's steps do;
+#   loops, which read step by step like the rest of the layer;
 # - missingIncludeSystem: cppcheck does not need the system headers here.
 cppcheck --project="$build/compile_commands.json" --file-filter='*src/*' \
   --enable=warning,style,performance,portability --std=c++20 --inline-suppr \
