@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -308,6 +309,19 @@ TEST_F(Win32Session, AWholeExchangeOnCom5) {
   EXPECT_STREQ(name, "ErroExemplo");
   EXPECT_STREQ(circumstance, "Texto de exemplo");
   EXPECT_EQ(EncerraDriver(1), 0);
+}
+
+TEST_F(Win32Session, ASilentPrinterFailsTheExchangeAndThePortIsOpenedAgain) {
+  ASSERT_EQ(IniciaDriver("COM5"), 1);
+  const auto start = Clock::now();
+  EXPECT_EQ(ExecutaComando(1, "Silencio"), -1);
+  EXPECT_EQ(ObtemCodErro(1), 11010);
+  std::printf("silent printer: %lld ms\n", static_cast<long long>(MsSince(start)));
+  // Every transfer was cancelled and completed; the port, opened again,
+  // carries the next command.
+  EXPECT_TRUE(driverState.port.IsOpen());
+  ASSERT_EQ(ExecutaComando(1, "LeInteiro"), 1);
+  EXPECT_EQ(ObtemCodErro(1), 0);
 }
 
 TEST_F(Win32Session, IniciaDriverReachesCom15) {
