@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -90,6 +91,8 @@ bool StartEmulator(const std::string& program, const std::vector<std::string>& e
   const pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    // An emulator never outlives the benchmark, even one that is killed.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     dup2(out[1], STDOUT_FILENO);
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, STDERR_FILENO);
