@@ -191,9 +191,12 @@ Handle FileOpen(const char* path, FileMode mode);
 void FileClose(Handle file);
 // Reads up to count bytes; the bytes read, 0 at the end or on failure.
 uint32_t FileRead(Handle file, void* buffer, uint32_t count);
-bool FileWrite(Handle file, const void* buffer, uint32_t count);
-bool FileSeek(Handle file, int64_t offset);  // from the start
-bool FileSeekEnd(Handle file);
+// Writes all count bytes; returns the bytes stored in the file (more than
+// count on Windows, where each "\n" is stored as CR LF), or -1.
+int64_t FileWrite(Handle file, const void* buffer, uint32_t count);
+// Both seeks return the new position from the start of the file, or -1.
+int64_t FileSeek(Handle file, int64_t offset);
+int64_t FileSeekEnd(Handle file);
 int64_t FileTell(Handle file);
 
 }  // namespace tarvo::sys

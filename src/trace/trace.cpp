@@ -117,14 +117,11 @@ void LogLine(const char* format, ...) {
     sys::FileClose(file);
     return;
   }
-  if (traceState.logWrapped == 0) {
-    sys::FileSeekEnd(file);
-  } else {
-    sys::FileSeek(file, traceState.logPos);
-  }
+  int64_t position = traceState.logWrapped == 0 ? sys::FileSeekEnd(file)
+                                                : sys::FileSeek(file, traceState.logPos);
   if (traceState.logPos > traceState.maxLogSize) {
     traceState.logWrapped = 1;
-    sys::FileSeek(file, 0);
+    position = sys::FileSeek(file, 0);
   }
   sys::LocalTime now;
   sys::CurrentLocalTime(&now);
@@ -136,8 +133,11 @@ void LogLine(const char* format, ...) {
   va_start(args, format);
   FormatTextV(lineBuffer + stamp, sizeof lineBuffer - stamp, &length, format, args);
   va_end(args);
-  sys::FileWrite(file, lineBuffer, static_cast<uint32_t>(stamp + length));
-  traceState.logPos = static_cast<int>(sys::FileTell(file));
+  // The position after the line follows from where it went and what was
+  // stored, which saves asking the file for it on every line.
+  const int64_t stored = sys::FileWrite(file, lineBuffer, static_cast<uint32_t>(stamp + length));
+  const int64_t after = position >= 0 && stored >= 0 ? position + stored : sys::FileTell(file);
+  traceState.logPos = static_cast<int>(after);
   sys::FileClose(file);
 }
 

@@ -339,7 +339,7 @@ TEST(Win32Files, TextModeWritesCrLfAndReadsItBackAsLf) {
   test::TempDir dir;
   sys::Handle file = sys::FileOpen("t.txt", sys::FileMode::Create);
   ASSERT_NE(file, nullptr);
-  ASSERT_TRUE(sys::FileWrite(file, "a\nb\r\n\n", 6));
+  ASSERT_EQ(sys::FileWrite(file, "a\nb\r\n\n", 6), 9);
   EXPECT_EQ(sys::FileTell(file), 9);  // positions count the stored bytes
   sys::FileClose(file);
   EXPECT_EQ(test::ReadFile("t.txt"), "a\r\nb\r\r\n\r\n");

@@ -82,22 +82,22 @@ uint32_t FileRead(Handle file, void* buffer, uint32_t count) {
   return total;
 }
 
-bool FileWrite(Handle file, const void* buffer, uint32_t count) {
+int64_t FileWrite(Handle file, const void* buffer, uint32_t count) {
   uint32_t total = 0;
   while (total < count) {
     const ssize_t n = write(FdOf(file), static_cast<const char*>(buffer) + total, count - total);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return -1;
     total += static_cast<uint32_t>(n);
   }
-  return true;
+  return total;
 }
 
-bool FileSeek(Handle file, int64_t offset) {
-  return lseek(FdOf(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
+int64_t FileSeek(Handle file, int64_t offset) {
+  return static_cast<int64_t>(lseek(FdOf(file), static_cast<off_t>(offset), SEEK_SET));
 }
 
-bool FileSeekEnd(Handle file) { return lseek(FdOf(file), 0, SEEK_END) >= 0; }
+int64_t FileSeekEnd(Handle file) { return static_cast<int64_t>(lseek(FdOf(file), 0, SEEK_END)); }
 
 int64_t FileTell(Handle file) { return static_cast<int64_t>(lseek(FdOf(file), 0, SEEK_CUR)); }
 

@@ -98,25 +98,34 @@ uint32_t FileRead(Handle file, void* buffer, uint32_t count) {
   return total;
 }
 
-bool FileWrite(Handle file, const void* buffer, uint32_t count) {
+int64_t FileWrite(Handle file, const void* buffer, uint32_t count) {
   // LF becomes CR LF, a chunk at a time through a small stack buffer.
   const char* in = static_cast<const char*>(buffer);
   char chunk[512];
   DWORD used = 0;
+  int64_t stored = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (used + 2 > sizeof chunk) {
-      if (!WriteAll(Win(file), chunk, used)) return false;
+      if (!WriteAll(Win(file), chunk, used)) return -1;
+      stored += used;
       used = 0;
     }
     if (in[i] == '\n') chunk[used++] = '\r';
     chunk[used++] = in[i];
   }
-  return WriteAll(Win(file), chunk, used);
+  if (!WriteAll(Win(file), chunk, used)) return -1;
+  return stored + used;
 }
 
-bool FileSeek(Handle file, int64_t offset) { return Move(file, offset, FILE_BEGIN, nullptr); }
+int64_t FileSeek(Handle file, int64_t offset) {
+  int64_t position = -1;
+  return Move(file, offset, FILE_BEGIN, &position) ? position : -1;
+}
 
-bool FileSeekEnd(Handle file) { return Move(file, 0, FILE_END, nullptr); }
+int64_t FileSeekEnd(Handle file) {
+  int64_t position = -1;
+  return Move(file, 0, FILE_END, &position) ? position : -1;
+}
 
 int64_t FileTell(Handle file) {
   int64_t position = -1;
