@@ -14,7 +14,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 BENCH_BUILD ?= build-bench
 
-.PHONY: all build test asan check deps demo format clean package windows fuzz lint bench
+.PHONY: all build test asan check deps demo format clean package package-windows windows fuzz lint bench
 
 all: build
 
@@ -69,6 +69,10 @@ bench:
 # The Debian package: $(BUILD)/tarvo_<version>_amd64.deb
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# The Windows release: $(WIN32_BUILD)/tarvo-<version>-win32.zip
+package-windows:
+	scripts/package-windows.sh $(WIN32_BUILD) $(JOBS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
