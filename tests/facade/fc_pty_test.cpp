@@ -11,56 +11,22 @@
 #include "support/frames.h"
 #include "support/fresh_state.h"
 #include "support/pty.h"
+#include "support/pty_printer.h"
 #include "support/temp_dir.h"
 #include "tarvo.h"
 
 namespace tarvo {
 namespace {
 
-std::string CommandOf(const std::string& frame) {
-  const size_t first = frame.find(';');
-  return frame.substr(first + 1, frame.find(';', first + 1) - first - 1);
+// The printer's answer to each command.
+std::string Answer(const std::string& request) {
+  const int id = test::RequestId(request);
+  const std::string command = test::CommandOf(request);
+  if (command == "LeTexto") return test::AnswerFrame(id, "0", "ValorTexto=\"PTY-0042\"");
+  if (command == "LeInteiro") return test::AnswerFrame(id, "0", "ValorInteiro=3");
+  if (command == "VendeItem") return test::AnswerFrame(id, "0", "ValorTotal=#12:30:45# Item=1");
+  return test::AnswerFrame(id, "99", "NomeErro=\"Desconhecido\"");
 }
-
-// Answers `count` requests, each by its command name, then stops; it also
-// stops when no byte comes for two seconds.
-class PtyPrinter {
- public:
-  PtyPrinter(test::Pty& pty, size_t count)
-      : pty_(pty), count_(count), thread_([this] { Serve(); }) {}
-  ~PtyPrinter() { Join(); }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-  // Read only after Join().
-  const std::vector<std::string>& Requests() const { return requests_; }
-
- private:
-  static std::string Answer(int id, const std::string& command) {
-    if (command == "LeTexto") return test::AnswerFrame(id, "0", "ValorTexto=\"PTY-0042\"");
-    if (command == "LeInteiro") return test::AnswerFrame(id, "0", "ValorInteiro=3");
-    if (command == "VendeItem") return test::AnswerFrame(id, "0", "ValorTotal=#12:30:45# Item=1");
-    return test::AnswerFrame(id, "99", "NomeErro=\"Desconhecido\"");
-  }
-
-  void Serve() {
-    while (requests_.size() < count_) {
-      std::string request;
-      while (request.empty() || request.back() != '}') {
-        const std::string got = pty_.ReadMaster(1, 2000);
-        if (got.empty()) return;
-        request += got;
-      }
-      requests_.push_back(request);
-      pty_.WriteMaster(Answer(test::RequestId(request), CommandOf(request)));
-    }
-  }
-
-  test::Pty& pty_;
-  size_t count_;
-  std::vector<std::string> requests_;
-  std::thread thread_;
-};
 
 class FcPtyTest : public ::testing::Test {
  protected:
@@ -80,7 +46,7 @@ class FcPtyTest : public ::testing::Test {
 };
 
 TEST_F(FcPtyTest, StartUpAndSaleOverARealLine) {
-  PtyPrinter printer(pty_, 3);
+  test::PtyPrinter printer(pty_, 3, Answer);
   ASSERT_EQ(FC_Inicializa(pty_.SlavePath().c_str()), 0);
 
   FcCommand sale{};
@@ -101,8 +67,8 @@ TEST_F(FcPtyTest, StartUpAndSaleOverARealLine) {
 
   printer.Join();
   ASSERT_EQ(printer.Requests().size(), 3u);
-  EXPECT_EQ(CommandOf(printer.Requests()[0]), "LeTexto");
-  EXPECT_EQ(CommandOf(printer.Requests()[1]), "LeInteiro");
+  EXPECT_EQ(test::CommandOf(printer.Requests()[0]), "LeTexto");
+  EXPECT_EQ(test::CommandOf(printer.Requests()[1]), "LeInteiro");
   EXPECT_NE(printer.Requests()[2].find(";VendeItem;CodProduto=\"789\" Quantidade=2;"),
             std::string::npos);
   EXPECT_TRUE(test::FileExists("TV_PTY-0042_3.cfg"));

@@ -9,44 +9,21 @@
 #include <thread>
 #include <vector>
 
+#include "support/frames.h"
 #include "support/fresh_state.h"
 #include "support/pty.h"
-#include "support/frames.h"
+#include "support/pty_printer.h"
 #include "tarvo.h"
 
 namespace tarvo {
 namespace {
 
-// Answers each request read from the master with the next scripted reply,
-// made from the request's id.
+// The printer's answer, made from the request's id.
 using Reply = std::function<std::string(int id)>;
 
-class PtyPrinter {
- public:
-  PtyPrinter(test::Pty& pty, std::vector<Reply> replies)
-      : pty_(pty), replies_(std::move(replies)), thread_([this] { Serve(); }) {}
-  ~PtyPrinter() { thread_.join(); }
-  const std::vector<std::string>& Requests() const { return requests_; }
-
- private:
-  void Serve() {
-    for (const Reply& reply : replies_) {
-      std::string request;
-      while (request.empty() || request.back() != '}') {
-        const std::string got = pty_.ReadMaster(1, 2000);
-        if (got.empty()) return;
-        request += got;
-      }
-      requests_.push_back(request);
-      pty_.WriteMaster(reply(test::RequestId(request)));
-    }
-  }
-
-  test::Pty& pty_;
-  std::vector<Reply> replies_;
-  std::vector<std::string> requests_;
-  std::thread thread_;
-};
+test::PtyPrinter::Answer ById(Reply reply) {
+  return [reply](const std::string& request) { return reply(test::RequestId(request)); };
+}
 
 class EnginePtyTest : public ::testing::Test {
  protected:
@@ -60,11 +37,12 @@ class EnginePtyTest : public ::testing::Test {
 
 TEST_F(EnginePtyTest, CommandAndItsValueTravelTheRealLine) {
   {
-    PtyPrinter printer(pty, {[](int id) {
-                         return test::AnswerFrame(id, "0", "ValorTexto=\"BE0123456789\"");
-                       }});
+    test::PtyPrinter printer(pty, 1, ById([](int id) {
+                               return test::AnswerFrame(id, "0", "ValorTexto=\"BE0123456789\"");
+                             }));
     AdicionaParam(1, "NomeTexto", "NumeroSerieECF", 7);
     EXPECT_EQ(ExecutaComando(1, "LeTexto"), 1);
+    printer.Join();
     ASSERT_EQ(printer.Requests().size(), 1u);
     EXPECT_NE(printer.Requests()[0].find(";LeTexto;NomeTexto=\"NumeroSerieECF\";"),
               std::string::npos);
@@ -77,10 +55,10 @@ TEST_F(EnginePtyTest, CommandAndItsValueTravelTheRealLine) {
 
 TEST_F(EnginePtyTest, NoiseAndAStaleAnswerAreSkipped) {
   {
-    PtyPrinter printer(pty, {[](int id) {
-                         return "xy" + test::AnswerFrame(id + 1, "0", "") +
-                                test::AnswerFrame(id, "0", "ValorInteiro=3");
-                       }});
+    test::PtyPrinter printer(pty, 1, ById([](int id) {
+                               return "xy" + test::AnswerFrame(id + 1, "0", "") +
+                                      test::AnswerFrame(id, "0", "ValorInteiro=3");
+                             }));
     EXPECT_EQ(ExecutaComando(1, "LeInteiro"), 1);
   }
   char value[TARVO_VALUE_SIZE];
@@ -90,7 +68,8 @@ TEST_F(EnginePtyTest, NoiseAndAStaleAnswerAreSkipped) {
 
 TEST_F(EnginePtyTest, WrongLengthFailsWithSectionError) {
   {
-    PtyPrinter printer(pty, {[](int id) { return "{" + std::to_string(id) + ";0;;99}"; }});
+    test::PtyPrinter printer(pty, 1,
+                             ById([](int id) { return "{" + std::to_string(id) + ";0;;99}"; }));
     EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
   }
   char circ[TARVO_CIRCUMSTANCE_SIZE];
