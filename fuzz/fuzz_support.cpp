@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <initializer_list>
 
 #include "driver/driver_state.h"
 #include "facade/fc_state.h"
 #include "serial/sim/sim_line.h"
+#include "support/fresh_state.h"
 #include "tarvo.h"
 #include "trace/trace.h"
 
@@ -26,26 +26,7 @@ bool Terminated(const char (&field)[N]) {
 }  // namespace
 
 void ResetLibrary() {
-  DriverState& d = driverState;
-  d.port.Close();
-  d.fArq = -1;
-  d.lineRate = 0;
-  d.Timeout = 0;
-  d.savedTimeout = 0;
-  d.cmdBusy = 0;
-  d.cmdId = 0;
-  d.bRetrans = 0;
-  d.CodigoUltimoErro = 0;
-  d.txLength = 0;
-  d.rxCount = 0;
-  d.ctsReady = 1;
-  for (char* text :
-       {d.portName, d.paramText, d.idText, d.lastIdText, d.lastCommand, d.lastParams, d.bufTx,
-        d.bufRx, d.respCopy, d.errCodeText, d.respFields, d.nomeErro, d.circunstancia}) {
-    text[0] = '\0';
-  }
-  traceState = TraceState{};
-  fcState = FcState{};
+  test::FreshState();
   sim::Reset();
 }
 
