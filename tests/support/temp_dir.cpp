@@ -8,8 +8,6 @@
 #include <regex>
 #include <sstream>
 
-#include "trace/trace.h"
-
 namespace tarvo::test {
 
 // A directory of a new name under the system's temporary directory (what
@@ -21,8 +19,7 @@ TempDir::TempDir() {
   for (int attempt = 0; path_.empty(); ++attempt) {
     if (attempt == 100) std::abort();
     char name[40];
-    std::snprintf(name, sizeof name, "tarvo-test-%016llx",
-                  static_cast<unsigned long long>(pick()));
+    std::snprintf(name, sizeof name, "tarvo-test-%016llx", static_cast<unsigned long long>(pick()));
     std::error_code error;
     if (std::filesystem::create_directory(base / name, error)) path_ = (base / name).string();
   }
@@ -63,13 +60,6 @@ std::vector<std::string> TraceLines(const std::string& path) {
     lines.push_back(std::regex_replace(line, stamp, ""));
   }
   return lines;
-}
-
-void StartTrace(int level) {
-  WriteFile("test.cfg", "Trace=" + std::to_string(level) + "\n");
-  traceState.logTag = "2900";
-  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead("test"));
-  TraceLogOpen("test.txt");
 }
 
 }  // namespace tarvo::test

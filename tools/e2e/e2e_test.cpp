@@ -1,122 +1,39 @@
 // The driver library against the emulator program over a pseudo-terminal:
 // a whole sale, and the driver's results for each fault the emulator
 // injects. Also the two programs' own command-line behaviour.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e/driver_calls.h"
+#include "e2e/emulator_process.h"
+#include "support/temp_dir.h"
 #include "tarvo.h"
 
+namespace tarvo::test {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-// A temporary directory that is the current directory while it lives (the
-// driver's trace files go to the current directory).
-class TempDir {
+// The emulator as printer E2E0001, ECF 3, with its control FIFO, paper and
+// state in `dir`.
+class Emulator : public EmulatorProcess {
  public:
-  TempDir() {
-    char templ[] = "/tmp/tarvo-e2e.XXXXXX";
-    path_ = mkdtemp(templ);
-    char cwd[4096];
-    previous_ = getcwd(cwd, sizeof cwd);
-    EXPECT_EQ(chdir(path_.c_str()), 0);
-  }
-  ~TempDir() {
-    if (chdir(previous_.c_str()) != 0) std::perror("chdir");
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) std::perror("rm");
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_, previous_;
-};
-
-// The emulator as a child process. Its first line of output is the slave
-// device; reading that line waits exactly until it is ready.
-class Emulator {
- public:
-  explicit Emulator(const std::string& dir, std::vector<std::string> extra = {}) : dir_(dir) {
-    int out[2];
-    EXPECT_EQ(pipe(out), 0);
-    std::vector<std::string> args = {
-        TARVO_EMU_PATH,   "--serial", "E2E0001",          "--ecf",   "3",           "--control",
-        dir + "/control", "--paper",  dir + "/paper.txt", "--state", dir + "/state"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      const int log = open((dir + "/emulator.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-      dup2(log, 2);
-      close(out[0]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-    char c;
-    while (read(out_, &c, 1) == 1 && c != '\n') port_.push_back(c);
-  }
-  ~Emulator() {
-    if (pid_ > 0) Stop();
-    close(out_);
-  }
-  const std::string& Port() const { return port_; }
-  // Arms a fault through the control FIFO; it is applied before any request
-  // that is sent after this returns.
-  void Fault(const std::string& line) {
-    const int fd = open((dir_ + "/control").c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    const std::string text = line + "\n";
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fd);
-  }
-  // SIGTERM; the exit status (0 for a clean stop).
-  int Stop() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  explicit Emulator(const std::string& dir)
+      : EmulatorProcess(EmulatorOptions{
+            .serial = "E2E0001",
+            .control = dir + "/control",
+            .log = dir + "/emulator.log",
+            .args = {"--ecf", "3", "--paper", dir + "/paper.txt", "--state", dir + "/state"}}),
+        dir_(dir) {}
   std::string Paper() const { return ReadFile(dir_ + "/paper.txt"); }
-  std::string Log() const { return ReadFile(dir_ + "/emulator.log"); }
 
  private:
-  std::string dir_, port_;
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
-
-struct Result {
-  int executed;
-  int code;
-  std::string name, circumstance;
+  std::string dir_;
 };
 
 class DriverOnEmulator : public ::testing::Test {
@@ -127,24 +44,8 @@ class DriverOnEmulator : public ::testing::Test {
     EncerraDriver(1);
   }
   void Open() { ASSERT_EQ(IniciaDriver(emu.Port().c_str()), 1); }
-  Result Run(const char* command, std::vector<std::tuple<const char*, const char*, int>> params) {
-    LimpaParams(1);
-    for (auto& [n, v, t] : params) AdicionaParam(1, n, v, t);
-    Result r;
-    r.executed = ExecutaComando(1, command);
-    r.code = ObtemCodErro(1);
-    char name[TARVO_ERROR_NAME_SIZE] = "", circumstance[TARVO_CIRCUMSTANCE_SIZE] = "";
-    ObtemNomeErro(1, name, 0);
-    ObtemCircunstancia(1, circumstance, 0);
-    r.name = name;
-    r.circumstance = circumstance;
-    return r;
-  }
-  std::string Value(const char* name) {
-    static char value[TARVO_VALUE_SIZE];
-    const int n = Retorno(1, 0, name, 0, value, 0);
-    return n >= 0 ? std::string(value) : "error " + std::to_string(n);
-  }
+  // A member, since testing::Test's own Run would hide a free one.
+  Result Run(const char* command, const Params& params) { return RunCommand(command, params); }
   int Items() {
     Run("LeInteiro", {{"NomeInteiro", "ItensCupom", 0}});
     return std::atoi(Value("ValorInteiro").c_str());
@@ -399,3 +300,4 @@ TEST(Programs, EmulatorStopsCleanlyKeepsItsStateAndRefusesBadOptions) {
 }
 
 }  // namespace
+}  // namespace tarvo::test

@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,125 +19,31 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "e2e/driver_calls.h"
+#include "e2e/emulator_process.h"
+#include "support/temp_dir.h"
 #include "tarvo.h"
 
+namespace tarvo::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The current directory while it lives (trace files go there).
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/tarvo-faults.XXXXXX";
-    path_ = mkdtemp(templ);
-    char cwd[4096];
-    previous_ = getcwd(cwd, sizeof cwd);
-    EXPECT_EQ(chdir(path_.c_str()), 0);
-  }
-  ~TempDir() {
-    if (chdir(previous_.c_str()) != 0) std::perror("chdir");
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) std::perror("rm");
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_, previous_;
-};
-
-// The emulator as a child process; its first line of output is its device.
-class Emulator {
+// The emulator as printer FLT0001; its control FIFO and its log are
+// `name`.control and `name`.log in `dir`.
+class Emulator : public EmulatorProcess {
  public:
   Emulator(const std::string& dir, const std::string& name, std::vector<std::string> extra = {})
-      : log_(dir + "/" + name + ".log") {
-    int out[2];
-    EXPECT_EQ(pipe(out), 0);
-    std::vector<std::string> args = {TARVO_EMU_PATH, "--serial", "FLT0001", "--control",
-                                     dir + "/" + name + ".control"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-      dup2(log, 2);
-      close(out[0]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-    char c;
-    while (read(out_, &c, 1) == 1 && c != '\n') port_.push_back(c);
-    control_ = dir + "/" + name + ".control";
-  }
-  ~Emulator() {
-    if (pid_ > 0) Kill(SIGTERM);
-    close(out_);
-  }
-  Emulator(const Emulator&) = delete;
-  Emulator& operator=(const Emulator&) = delete;
-
-  const std::string& Port() const { return port_; }
-  std::string Log() const { return ReadFile(log_); }
-  void Fault(const std::string& line) {
-    const int fd = open(control_.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    const std::string text = line + "\n";
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fd);
-  }
-  void Kill(int sig) {
-    kill(pid_, sig);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  std::string log_, control_, port_;
-  pid_t pid_ = -1;
-  int out_ = -1;
+      : EmulatorProcess(EmulatorOptions{.serial = "FLT0001",
+                                        .control = dir + "/" + name + ".control",
+                                        .log = dir + "/" + name + ".log",
+                                        .args = std::move(extra)}) {}
 };
-
-struct Result {
-  int executed;
-  int code;
-  std::string circumstance;
-};
-
-Result RunCommand(const char* command, const char* name = nullptr, const char* value = nullptr) {
-  LimpaParams(1);
-  if (name != nullptr) AdicionaParam(1, name, value, 7);
-  Result r;
-  r.executed = ExecutaComando(1, command);
-  r.code = ObtemCodErro(1);
-  char circumstance[TARVO_CIRCUMSTANCE_SIZE] = "";
-  ObtemCircunstancia(1, circumstance, 0);
-  r.circumstance = circumstance;
-  return r;
-}
-
-std::string Value(const char* name) {
-  static char value[TARVO_VALUE_SIZE];
-  const int n = Retorno(1, 0, name, 0, value, 0);
-  return n >= 0 ? std::string(value) : "error " + std::to_string(n);
-}
 
 std::string Frame(const std::string& body) {
   return body + ";" + std::to_string(body.size()) + "}";
@@ -238,7 +143,7 @@ TEST_F(Faults, PrinterKilledMidAnswerFailsCleanlyAndANewSessionWorks) {
     first.Kill(SIGKILL);
   });
   const auto start = Clock::now();
-  const Result r = RunCommand("LeTexto", "NomeTexto", "NumeroSerieECF");
+  const Result r = RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", kText}});
   killer.join();
   EXPECT_EQ(r.executed, TARVO_EXCHANGE_FAILED);
   EXPECT_EQ(r.code, TARVO_PROTOCOL_FAILURE);
@@ -257,7 +162,7 @@ TEST_F(Faults, PrinterKilledMidAnswerFailsCleanlyAndANewSessionWorks) {
   Emulator second(dir.Path(), "second");
   ASSERT_FALSE(second.Port().empty()) << second.Log();
   ASSERT_EQ(IniciaDriver(second.Port().c_str()), 1);
-  const Result again = RunCommand("LeTexto", "NomeTexto", "NumeroSerieECF");
+  const Result again = RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", kText}});
   EXPECT_EQ(again.executed, 1);
   EXPECT_EQ(again.code, 0);
   EXPECT_EQ(Value("ValorTexto"), "FLT0001");
@@ -271,12 +176,12 @@ TEST_F(Faults, NoiseStormBeforeEveryAnswerIsDiscarded) {
   ASSERT_EQ(IniciaDriver(emu.Port().c_str()), 1);
   emu.Fault("noise 4096 3");  // the most the emulator sends at once
   for (int i = 0; i < 3; ++i) {
-    const Result r = RunCommand("LeTexto", "NomeTexto", "NumeroSerieECF");
+    const Result r = RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", kText}});
     EXPECT_EQ(r.executed, 1) << i;
     EXPECT_EQ(r.code, 0) << i;
     EXPECT_EQ(Value("ValorTexto"), "FLT0001") << i;
   }
-  EXPECT_EQ(RunCommand("LeInteiro", "NomeInteiro", "ECF").code, 0);
+  EXPECT_EQ(RunCommand("LeInteiro", {{"NomeInteiro", "ECF", kText}}).code, 0);
   // The storm really went out: 3 x 4096 bytes, whose pattern repeats every
   // 8 bytes.
   const std::string log = emu.Log();
@@ -299,13 +204,13 @@ TEST_F(Faults, EndlessFrameFailsWhenTheReceiveBufferIsFull) {
   });
   ASSERT_EQ(IniciaDriver(printer.Port().c_str()), 1);
   const auto start = Clock::now();
-  const Result r = RunCommand("LeTexto", "NomeTexto", "NumeroSerieECF");
+  const Result r = RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", kText}});
   EXPECT_EQ(r.executed, TARVO_EXCHANGE_FAILED);
   EXPECT_EQ(r.code, TARVO_PROTOCOL_FAILURE);
   EXPECT_EQ(r.circumstance, "Erro de Recepcao");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
   // The rest of the endless stream is noise before the next answer.
-  const Result next = RunCommand("LeTexto", "NomeTexto", "Modelo");
+  const Result next = RunCommand("LeTexto", {{"NomeTexto", "Modelo", kText}});
   EXPECT_EQ(next.executed, 1);
   EXPECT_EQ(Value("ValorTexto"), "depois");
 }
@@ -323,7 +228,7 @@ TEST_F(Faults, StaleAnswersForAWhileAreDiscardedUntilTheRightOne) {
     p->Send(Frame("{" + std::to_string(id) + ";0;ValorTexto=\"novo\""));
   });
   ASSERT_EQ(IniciaDriver(printer.Port().c_str()), 1);
-  const Result r = RunCommand("LeTexto", "NomeTexto", "NumeroSerieECF");
+  const Result r = RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", kText}});
   EXPECT_EQ(r.executed, 1);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(Value("ValorTexto"), "novo");
@@ -331,3 +236,4 @@ TEST_F(Faults, StaleAnswersForAWhileAreDiscardedUntilTheRightOne) {
 }
 
 }  // namespace
+}  // namespace tarvo::test
