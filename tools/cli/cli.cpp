@@ -86,6 +86,17 @@ bool ValidName(std::string_view name) {
   return true;
 }
 
+// The options that take no value: the setting that `name` turns on, or null
+// when `name` is not one of them.
+bool* SwitchOf(const std::string& name, Options* out) {
+  if (name == "--json") return &out->json;
+  if (name == "-q" || name == "--quiet") return &out->quiet;
+  if (name == "--trace") return &out->trace;
+  if (name == "-k" || name == "--keep-going") return &out->keepGoing;
+  if (name == "--raw") return &out->raw;
+  return nullptr;
+}
+
 }  // namespace
 
 bool ParseParam(std::string_view spec, ParamArg* out, std::string* error) {
@@ -204,21 +215,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args, std::string_vie
     } else if (name == "--trace-dir") {
       if (!value(&out->traceDir)) return ParseResult::Error;
       out->trace = true;
-    } else if (name == "--json") {
+    } else if (bool* on = SwitchOf(name, out)) {
       if (!flag()) return ParseResult::Error;
-      out->json = true;
-    } else if (name == "-q" || name == "--quiet") {
-      if (!flag()) return ParseResult::Error;
-      out->quiet = true;
-    } else if (name == "--trace") {
-      if (!flag()) return ParseResult::Error;
-      out->trace = true;
-    } else if (name == "-k" || name == "--keep-going") {
-      if (!flag()) return ParseResult::Error;
-      out->keepGoing = true;
-    } else if (name == "--raw") {
-      if (!flag()) return ParseResult::Error;
-      out->raw = true;
+      *on = true;
     } else {
       *error = "unknown option '" + a + "'";
       return ParseResult::Error;
@@ -408,7 +407,13 @@ int ExitStatusOf(const Outcome& o) {
   return o.code == 0 ? 0 : 1;
 }
 
-std::string EscapeLine(std::string_view text) {
+namespace {
+
+// `text` with the backslash, line feed, tab and carriage return escaped as
+// \\ \n \t \r, and every other control character as \xHH (plain) or
+// \u00HH (JSON, which also escapes the double quote).
+std::string Escaped(std::string_view text, bool json) {
+  static const char* hex = "0123456789abcdef";
   std::string out;
   for (char c : text) {
     const auto u = static_cast<unsigned char>(c);
@@ -418,9 +423,10 @@ std::string EscapeLine(std::string_view text) {
       case '\t': out += "\\t"; break;
       case '\r': out += "\\r"; break;
       default:
-        if (u < 0x20 || u == 0x7f) {
-          static const char* hex = "0123456789abcdef";
-          out += "\\x";
+        if (json && c == '"') {
+          out += "\\\"";
+        } else if (u < 0x20 || u == 0x7f) {
+          out += json ? "\\u00" : "\\x";
           out.push_back(hex[u >> 4]);
           out.push_back(hex[u & 15]);
         } else {
@@ -430,6 +436,10 @@ std::string EscapeLine(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string EscapeLine(std::string_view text) { return Escaped(text, false); }
 
 namespace {
 std::string Shown(std::string_view text, bool raw) {
@@ -457,33 +467,7 @@ std::string FormatQuiet(const Outcome& o, bool raw) {
 }
 
 std::string JsonString(std::string_view cp1252) {
-  const std::string text = tools::Cp1252ToUtf8(cp1252);
-  std::string out = "\"";
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (u < 0x20 || u == 0x7f) {
-          char buf[8];
-          static const char* hex = "0123456789abcdef";
-          buf[0] = '\\';
-          buf[1] = 'u';
-          buf[2] = '0';
-          buf[3] = '0';
-          buf[4] = hex[u >> 4];
-          buf[5] = hex[u & 15];
-          out.append(buf, 6);
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  return out + "\"";
+  return "\"" + Escaped(tools::Cp1252ToUtf8(cp1252), true) + "\"";
 }
 
 std::string FormatJson(const Outcome& o) {
