@@ -3,9 +3,7 @@
 # the three FC_ calls. Run as: cmake -DLIBRARY=<path> -P check_exports.cmake
 cmake_minimum_required(VERSION 3.25)
 
-if(NOT LIBRARY OR NOT EXISTS "${LIBRARY}")
-  message(FATAL_ERROR "LIBRARY must name the built shared library (got '${LIBRARY}')")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/library_symbols.cmake)
 
 set(driver_calls
   IniciaDriver EncerraDriver DefineTimeout DoMessage
@@ -18,23 +16,11 @@ foreach(call IN LISTS driver_calls)
 endforeach()
 list(SORT expected)
 
-find_program(NM NAMES nm)
-if(NOT NM)
-  message(FATAL_ERROR "nm not found")
-endif()
-execute_process(
-  COMMAND ${NM} -D --defined-only "${LIBRARY}"
-  OUTPUT_VARIABLE symbols
-  ERROR_VARIABLE errors
-  RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}: ${errors}")
-endif()
+library_symbols(lines --defined-only)
 
 # Lines such as "0000000000012345 T IniciaDriver". Version nodes ("A") and
 # symbol versions ("@@...") are not exports of their own.
 set(exported)
-string(REPLACE "\n" ";" lines "${symbols}")
 foreach(line IN LISTS lines)
   if(line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) ([^ @]+)")
     if(NOT CMAKE_MATCH_1 STREQUAL "A")

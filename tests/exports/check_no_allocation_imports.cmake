@@ -6,22 +6,8 @@
 # Run as: cmake -DLIBRARY=<path> -P check_no_allocation_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 
-if(NOT LIBRARY OR NOT EXISTS "${LIBRARY}")
-  message(FATAL_ERROR "LIBRARY must name the built shared library (got '${LIBRARY}')")
-endif()
-
-find_program(NM NAMES nm)
-if(NOT NM)
-  message(FATAL_ERROR "nm not found")
-endif()
-execute_process(
-  COMMAND ${NM} -D --undefined-only "${LIBRARY}"
-  OUTPUT_VARIABLE symbols
-  ERROR_VARIABLE errors
-  RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}: ${errors}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/library_symbols.cmake)
+library_symbols(lines --undefined-only)
 
 # C allocation, functions that allocate what they return (localtime may
 # reload the time-zone rules), and every form of
@@ -31,7 +17,6 @@ set(forbidden
   strdup strndup asprintf vasprintf fopen fdopen freopen open_memstream getline getdelim
   tmpfile opendir scandir localtime ctime)
 set(found)
-string(REPLACE "\n" ";" lines "${symbols}")
 foreach(line IN LISTS lines)
   if(line MATCHES "^ *U ([^ @]+)")
     set(name ${CMAKE_MATCH_1})
