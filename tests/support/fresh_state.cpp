@@ -24,9 +24,9 @@ void FreshState() {
   d.txLength = 0;
   d.rxCount = 0;
   d.ctsReady = 1;
-  for (char* text : {d.paramText, d.idText, d.lastIdText, d.lastCommand, d.lastParams, d.bufTx,
-                     d.bufRx, d.respCopy, d.errCodeText, d.respFields, d.nomeErro,
-                     d.circunstancia}) {
+  for (char* text :
+       {d.paramText, d.idText, d.lastIdText, d.lastCommand, d.lastParams, d.bufTx, d.bufRx,
+        d.respCopy, d.errCodeText, d.respFields, d.nomeErro, d.circunstancia}) {
     text[0] = '\0';
   }
   traceState = TraceState{};
