@@ -99,30 +99,30 @@ bool* SwitchOf(const std::string& name, Options* out) {
 
 }  // namespace
 
-bool ParseParam(std::string_view spec, ParamArg* out, std::string* error) {
-  const size_t eq = spec.find('=');
+bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
+  const size_t eq = arg.find('=');
   if (eq == std::string_view::npos) {
-    *error = "parameter '" + std::string(spec) + "' is not NAME[:TYPE]=VALUE";
+    *error = "parameter '" + std::string(arg) + "' is not NAME[:TYPE]=VALUE";
     return false;
   }
-  std::string_view name = spec.substr(0, eq);
+  std::string_view name = arg.substr(0, eq);
   out->type = 0;
   const size_t colon = name.rfind(':');
   if (colon != std::string_view::npos) {
     long type = 0;
     if (!ParseInt(name.substr(colon + 1), INT_MIN, INT_MAX, &type)) {
-      *error = "parameter '" + std::string(spec) + "': the type after ':' must be a number";
+      *error = "parameter '" + std::string(arg) + "': the type after ':' must be a number";
       return false;
     }
     out->type = static_cast<int>(type);
     name = name.substr(0, colon);
   }
   if (!ValidName(name)) {
-    *error = "parameter '" + std::string(spec) + "': bad name";
+    *error = "parameter '" + std::string(arg) + "': bad name";
     return false;
   }
   out->name = std::string(name);
-  out->value = std::string(spec.substr(eq + 1));
+  out->value = std::string(arg.substr(eq + 1));
   // Nothing is escaped on the way to the printer, so a value that holds its
   // own delimiter would change the meaning of the whole parameter text.
   const char* clash = nullptr;
@@ -250,9 +250,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args, std::string_vie
     words.push_back("-r");
     words.push_back(r);
   }
-  CommandSpec spec;
-  if (!ParseCommandWords(words, &spec, error)) return ParseResult::Error;
-  out->commands.push_back(std::move(spec));
+  CommandSpec arg;
+  if (!ParseCommandWords(words, &arg, error)) return ParseResult::Error;
+  out->commands.push_back(std::move(arg));
   return ParseResult::Run;
 }
 
@@ -353,17 +353,17 @@ bool ParseScript(std::string_view text, std::vector<CommandSpec>* out, std::stri
       return false;
     }
     if (words.empty()) continue;
-    CommandSpec spec;
-    if (!ParseCommandWords(words, &spec, &why)) {
+    CommandSpec arg;
+    if (!ParseCommandWords(words, &arg, &why)) {
       *error = "line " + std::to_string(lineNo) + ": " + why;
       return false;
     }
-    if (spec.command == "identify" && !out->empty()) {
+    if (arg.command == "identify" && !out->empty()) {
       *error = "line " + std::to_string(lineNo) + ": identify may only be the first command";
       return false;
     }
-    spec.line = lineNo;
-    out->push_back(std::move(spec));
+    arg.line = lineNo;
+    out->push_back(std::move(arg));
     if (end == text.size()) break;
   }
   if (out->empty()) {

@@ -45,7 +45,7 @@ enum class ParseResult { Run, Help, Version, Error };
 ParseResult ParseArguments(const std::vector<std::string>& args, std::string_view envPort,
                            Options* out, std::string* error);
 
-bool ParseParam(std::string_view spec, ParamArg* out, std::string* error);
+bool ParseParam(std::string_view arg, ParamArg* out, std::string* error);
 
 // Splits a script line into words: blanks separate, "..." groups (with \"
 // and \\ inside), '...' groups literally, # starts a comment.

@@ -149,20 +149,20 @@ Outcome Identify(int startResult) {
   return o;
 }
 
-Outcome Run(int handle, const CommandSpec& spec, int timeoutMs, std::string* problem) {
+Outcome Run(int handle, const CommandSpec& step, int timeoutMs, std::string* problem) {
   Outcome o;
-  o.command = spec.command;
+  o.command = step.command;
   if (timeoutMs > 0) DefineTimeout(handle, timeoutMs);
   LimpaParams(handle);
-  for (const auto& p : spec.params) {
+  for (const auto& p : step.params) {
     const int r = AdicionaParam(handle, p.name.c_str(), p.value.c_str(), p.type);
     if (r == TARVO_TOO_LONG) {
-      *problem = spec.command + ": the parameters are longer than " +
+      *problem = step.command + ": the parameters are longer than " +
                  std::to_string(TARVO_MAX_PARAMS) + " characters";
       return o;
     }
   }
-  o.result = ExecutaComando(handle, spec.command.c_str());
+  o.result = ExecutaComando(handle, step.command.c_str());
   if (o.result == TARVO_TOO_LONG) {
     *problem = "command name longer than " + std::to_string(TARVO_MAX_COMMAND) + " characters";
     return o;
@@ -171,7 +171,7 @@ Outcome Run(int handle, const CommandSpec& spec, int timeoutMs, std::string* pro
   ReadError(handle, &o);
   if (o.result == 1 && o.code == 0) {
     static char value[TARVO_VALUE_SIZE];
-    for (const auto& name : spec.returns) {
+    for (const auto& name : step.returns) {
       value[0] = '\0';
       const int n = Retorno(handle, 0, name.c_str(), 0, value, 0);
       // A short date leaves zero bytes inside the count: keep the text.
@@ -312,13 +312,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  for (const auto& spec : options.commands) {
-    if (spec.command == "identify") continue;
+  for (const auto& step : options.commands) {
+    if (step.command == "identify") continue;
     std::string problem;
-    const Outcome o = Run(handle, spec, options.timeoutMs, &problem);
+    const Outcome o = Run(handle, step, options.timeoutMs, &problem);
     if (!problem.empty()) {
       std::fprintf(stderr, "tarvo: %s%s\n",
-                   spec.line ? ("line " + std::to_string(spec.line) + ": ").c_str() : "",
+                   step.line ? ("line " + std::to_string(step.line) + ": ").c_str() : "",
                    problem.c_str());
       status = 2;
       break;

@@ -52,12 +52,12 @@ Output:
   --paper FILE       append the paper to FILE instead of standard output
   --quiet            no frame log on standard error
 Faults (see "Faults" below):
-  --fault SPEC       arm a fault at start, e.g. --fault "silence 2"; repeatable
+  --fault FAULT       arm a fault at start, e.g. --fault "silence 2"; repeatable
   --delay MS         wait MS milliseconds before every answer
   --pace BAUD        send answers one byte at a time at the wire time of BAUD
                      (11 bits per byte: 8 data bits, parity, start and stop)
   --control PATH     create a FIFO at PATH; each line written to it is a fault
-                     SPEC applied at once, e.g.  echo "cut 1" > PATH
+                     FAULT applied at once, e.g.  echo "cut 1" > PATH
   --help             show this text
 
 Commands (request "{id;Comando;params;length}", answer
@@ -101,7 +101,7 @@ Error codes (with NomeErro="..." Circunstancia="..."):
 A request repeated with the same id, command and parameters as the last one
 (the driver's resend) is answered again from memory, not carried out twice.
 
-Faults (SPEC for --fault and --control; counters apply to the next N):
+Faults (FAULT for --fault and --control; counters apply to the next N):
   silence N      carry out the next N requests but send no answer
   deaf N         ignore the next N requests completely
   badlength N    next N answers have a length field one too large
@@ -490,10 +490,10 @@ int main(int argc, char** argv) {
   }
   // Options override what the state file says.
   session.SetIdentity(options.serial, options.ecf);
-  for (const auto& spec : options.faults) {
+  for (const auto& faultText : options.faults) {
     std::string error;
-    if (!tarvo::emu::ApplyFaultCommand(spec, &session.GetFaults(), &error)) {
-      return Usage("fault '" + spec + "': " + error);
+    if (!tarvo::emu::ApplyFaultCommand(faultText, &session.GetFaults(), &error)) {
+      return Usage("fault '" + faultText + "': " + error);
     }
   }
 
