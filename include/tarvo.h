@@ -150,8 +150,7 @@ TARVO_API int TARVO_CALL TARVO_LimpaParams(int Handle);
  * value; -20 when the staged text would pass 511 characters (the item is
  * refused whole and the text stays as it was).
  */
-TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char *Nome, const char *Valor,
-                                       int Tipo);
+TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char *Nome, const char *Valor, int Tipo);
 TARVO_API int TARVO_CALL TARVO_AdicionaParam(int Handle, const char *Nome, const char *Valor,
                                              int Tipo);
 
@@ -196,8 +195,8 @@ TARVO_API int TARVO_CALL TARVO_ObtemCircunstancia(int Handle, char *Saida, int T
  */
 TARVO_API int TARVO_CALL Retorno(int Handle, int Reservado1, const char *Nome, int Reservado2,
                                  char *Saida, int Reservado3);
-TARVO_API int TARVO_CALL TARVO_Retorno(int Handle, int Reservado1, const char *Nome,
-                                       int Reservado2, char *Saida, int Reservado3);
+TARVO_API int TARVO_CALL TARVO_Retorno(int Handle, int Reservado1, const char *Nome, int Reservado2,
+                                       char *Saida, int Reservado3);
 
 /* ---- Fiscal facade ----------------------------------------------------- */
 

@@ -12,8 +12,8 @@ using namespace tarvo;
 
 namespace {
 
-constexpr size_t kMaxParamText = sizeof DriverState::paramText - 1;      // 511
-constexpr size_t kMaxCommand = sizeof DriverState::lastCommand - 1;      // 59
+constexpr size_t kMaxParamText = sizeof DriverState::paramText - 1;  // 511
+constexpr size_t kMaxCommand = sizeof DriverState::lastCommand - 1;  // 59
 constexpr int kLastId = 255;
 
 // How the type code wraps a value: dates and times between '#', quoted text

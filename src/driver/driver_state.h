@@ -22,16 +22,16 @@ struct DriverState {
   char lastIdText[5] = {};   // id text of the last new command
   char lastCommand[60] = {};
   char lastParams[512] = {};
-  char bufTx[812] = {};      // the request frame
+  char bufTx[812] = {};  // the request frame
   int txLength = 0;
-  char bufRx[4096] = {};     // the answer received so far, zero-terminated
+  char bufRx[4096] = {};  // the answer received so far, zero-terminated
   int rxCount = 0;
   char respCopy[4096] = {};  // the answer cut before its last ';'
   char errCodeText[10] = {};
   char respFields[4096] = {};  // named values of the last answer
   char nomeErro[101] = {};
   char circunstancia[203] = {};
-  int ctsReady = 1;          // 1 while CTS has been seen since it was lost
+  int ctsReady = 1;  // 1 while CTS has been seen since it was lost
 };
 
 extern DriverState driverState;

@@ -51,7 +51,8 @@ int ReadLineRate() {
     sys::RegistryCloseKey(key);
     return kFallbackRate;
   }
-  const CommSettingsCheck check = CheckCommSettings(value, size < kSettingsRoom ? size : kSettingsRoom);
+  const CommSettingsCheck check =
+      CheckCommSettings(value, size < kSettingsRoom ? size : kSettingsRoom);
   sys::RegistryCloseKey(key);
   if (!check.rateOk) LogLine("IniciaDriver%s Erro de configuracao[velocidade]\n", LogTag());
   if (!check.sizeOk) LogLine("IniciaDriver%s Erro de configuracao[tamanho]\n", LogTag());

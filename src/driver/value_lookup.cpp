@@ -15,7 +15,8 @@ int Stored(char* out, size_t cap, const char* from, const char* to) {
 
 int ReadQuoted(const char* v, const char* end, char* out, size_t cap) {
   const char* start = v + 1;
-  const char* close = static_cast<const char*>(std::memchr(start, '"', static_cast<size_t>(end - start)));
+  const char* close =
+      static_cast<const char*>(std::memchr(start, '"', static_cast<size_t>(end - start)));
   return Stored(out, cap, start, close ? close : end);
 }
 
@@ -60,7 +61,8 @@ int LookupValue(const char* text, size_t length, const char* name, char* out, si
   const char* end = text + len;
   const char* at = FindText(text, len, name);
   if (at == nullptr) return 0;
-  const char* equals = static_cast<const char*>(std::memchr(at, '=', static_cast<size_t>(end - at)));
+  const char* equals =
+      static_cast<const char*>(std::memchr(at, '=', static_cast<size_t>(end - at)));
   if (equals == nullptr) return 0;
   const char* v = equals + 1;
   if (v == end || *v == ' ') return 0;

@@ -44,8 +44,8 @@ int ReadSerialNumber(Identification* id, int* tries) {
     ++*tries;
     FillRecord(&id->record, "LeTexto", "ValorTexto", "NomeTexto", "NumeroSerieECF");
     id->record.params[0].type = 7;
-    code = LowSixteenBits(
-        RunFcOperation(1, &id->record, &id->length, id->serial, sizeof id->serial));
+    code =
+        LowSixteenBits(RunFcOperation(1, &id->record, &id->length, id->serial, sizeof id->serial));
   } while (code == kBusyCode && *tries < kMaxIdentifyTries);
   return code;
 }
@@ -175,8 +175,7 @@ extern "C" TARVO_API int TARVO_CALL FC_Inicializa(const char* Porta) {
   traceState.logTag = kVersionTag;
   traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
   f.logHandle = TraceLogOpen("TARVO.txt");
-  LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta,
-          traceState.nivelLog);
+  LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta, traceState.nivelLog);
 
   const bool scan = BoundedLength(porta, 4) == 4 && (porta[3] == 'U' || porta[3] == 'u');
   return scan ? ScanStart(&id) : DirectStart(porta, &id);

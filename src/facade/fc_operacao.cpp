@@ -130,6 +130,6 @@ int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, siz
 }  // namespace tarvo
 
 extern "C" TARVO_API int TARVO_CALL FC_Operacao(int numParam, FcCommand* Cmd, int* outLen,
-                                               char* outText) {
+                                                char* outText) {
   return tarvo::RunFcOperation(numParam, Cmd, outLen, outText, TARVO_FC_TEXT_SIZE);
 }

@@ -173,11 +173,9 @@ int EnviaComando(const char* idText, const char* command, const char* params) {
     if (step != FrameReceiver::Step::Complete) continue;
 
     if (TraceVerbose()) LogLine("EnviaComando%s bufRx=%s\n", LogTag(), d.bufRx);
-    const DecodeResult decoded =
-        DecodeResponse(d.bufRx, static_cast<size_t>(d.rxCount), idSent);
+    const DecodeResult decoded = DecodeResponse(d.bufRx, static_cast<size_t>(d.rxCount), idSent);
     switch (decoded.kind) {
-      case DecodeResult::Accepted:
-        return 1;
+      case DecodeResult::Accepted: return 1;
       case DecodeResult::IdMismatch:
         LogLine("EnviaComando%s IdCmdRecebido=%d IdCmdEnviado=%d bDescartaResp=%d\n", LogTag(),
                 decoded.idReceived, idSent, 1);

@@ -128,8 +128,7 @@ uint32_t SerialPort::SetHandshake(uint32_t mode) {
     case 2:  // XON/XOFF
       dcb.flags = (dcb.flags & ~0x303Cu) | 0x300u;
       break;
-    default:
-      return Fail(sys::kInvalidArg);
+    default: return Fail(sys::kInvalidArg);
   }
   return Fail(sys::SetLineSettings(device, &dcb));
 }
@@ -170,8 +169,9 @@ int SerialPort::GetByteSize() {
 }
 
 int SerialPort::GetParity() {
-  return DcbGetter(
-      [](const sys::Dcb& d) { return (d.flags & sys::kFlagParity) ? static_cast<int>(d.parity) : 0; });
+  return DcbGetter([](const sys::Dcb& d) {
+    return (d.flags & sys::kFlagParity) ? static_cast<int>(d.parity) : 0;
+  });
 }
 
 int SerialPort::GetStopBits() {
@@ -198,7 +198,8 @@ uint32_t SerialPort::GetEventMask() {
 }
 
 uint8_t SerialPort::GetEventChar() {
-  const int c = DcbGetter([](const sys::Dcb& d) { return static_cast<int>(static_cast<uint8_t>(d.evtChar)); });
+  const int c = DcbGetter(
+      [](const sys::Dcb& d) { return static_cast<int>(static_cast<uint8_t>(d.evtChar)); });
   return c < 0 ? 0 : static_cast<uint8_t>(c);
 }
 
@@ -209,8 +210,8 @@ uint32_t SerialPort::WriteString(const char* text, uint32_t* written, sys::IoRec
 
 uint32_t SerialPort::Write(const void* buffer, uint32_t count, uint32_t* written,
                            sys::IoRecord* overlapped, uint32_t timeoutMs) {
-  return TimedTransfer(sys::Transfer::Write, const_cast<void*>(buffer), count, written,
-                       overlapped, timeoutMs);
+  return TimedTransfer(sys::Transfer::Write, const_cast<void*>(buffer), count, written, overlapped,
+                       timeoutMs);
 }
 
 uint32_t SerialPort::Read(void* buffer, uint32_t count, uint32_t* read, sys::IoRecord* overlapped,
@@ -219,8 +220,8 @@ uint32_t SerialPort::Read(void* buffer, uint32_t count, uint32_t* read, sys::IoR
 }
 
 // The one procedure behind Write, Read and WaitEvent.
-uint32_t SerialPort::TimedTransfer(sys::Transfer kind, void* buffer, uint32_t count,
-                                   uint32_t* done, sys::IoRecord* overlapped, uint32_t timeoutMs) {
+uint32_t SerialPort::TimedTransfer(sys::Transfer kind, void* buffer, uint32_t count, uint32_t* done,
+                                   sys::IoRecord* overlapped, uint32_t timeoutMs) {
   lastError = 0;
   uint32_t privateCount = 0;
   if (done == nullptr) done = &privateCount;
@@ -228,7 +229,8 @@ uint32_t SerialPort::TimedTransfer(sys::Transfer kind, void* buffer, uint32_t co
   if (device == nullptr) return Fail(sys::kErrorInvalidHandle);
 
   if (ioEvent == nullptr) {
-    if (overlapped != nullptr || timeoutMs != sys::kInfinite) return Fail(sys::kErrorInvalidFunction);
+    if (overlapped != nullptr || timeoutMs != sys::kInfinite)
+      return Fail(sys::kErrorInvalidFunction);
     return Fail(sys::TransferNow(device, kind, buffer, count, done));
   }
 

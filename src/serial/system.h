@@ -140,8 +140,8 @@ uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count,
 // *done set (for WaitEvent, buffer receives the events, a uint32_t).
 // kErrorIoPending: it goes on and signals record->event when it completes.
 // Any other code: it failed.
-uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t count,
-                       uint32_t* done, IoRecord* record);
+uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done,
+                       IoRecord* record);
 // Waits at most timeoutMs for the record's event: 0 when signalled,
 // kWaitTimeout when not, any other code on failure.
 uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs);
@@ -159,7 +159,7 @@ void SleepMs(uint32_t ms);
 int64_t CalendarSeconds();
 // The current local time of day.
 struct LocalTime {
-  int year;  // e.g. 2026
+  int year;   // e.g. 2026
   int month;  // 1..12
   int day;
   int hour;

@@ -91,7 +91,8 @@ LogHandle TraceLogOpen(const char* path) {
     file = sys::FileOpen(traceState.logPath, sys::FileMode::Create);
     if (file == nullptr) return lastLogHandle = nullptr;
     size_t length = 0;
-    FormatText(lineBuffer, sizeof lineBuffer, &length, "Arquivo de LOG %s:\n\n", traceState.logPath);
+    FormatText(lineBuffer, sizeof lineBuffer, &length, "Arquivo de LOG %s:\n\n",
+               traceState.logPath);
     sys::FileWrite(file, lineBuffer, static_cast<uint32_t>(length));
   }
   sys::FileSeekEnd(file);
@@ -117,8 +118,8 @@ void LogLine(const char* format, ...) {
     sys::FileClose(file);
     return;
   }
-  int64_t position = traceState.logWrapped == 0 ? sys::FileSeekEnd(file)
-                                                : sys::FileSeek(file, traceState.logPos);
+  int64_t position =
+      traceState.logWrapped == 0 ? sys::FileSeekEnd(file) : sys::FileSeek(file, traceState.logPos);
   if (traceState.logPos > traceState.maxLogSize) {
     traceState.logWrapped = 1;
     position = sys::FileSeek(file, 0);

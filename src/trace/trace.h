@@ -9,13 +9,13 @@
 namespace tarvo {
 
 struct TraceState {
-  int traceLevel = 0;          // 0 off; 1..9 on
-  int maxLogSize = 5000000;    // bytes after which the log wraps
-  char logPath[52] = {};       // the log file
-  int logWrapped = 0;          // 1 once the log has wrapped
-  int logPos = 0;              // just after the last line written
+  int traceLevel = 0;            // 0 off; 1..9 on
+  int maxLogSize = 5000000;      // bytes after which the log wraps
+  char logPath[52] = {};         // the log file
+  int logWrapped = 0;            // 1 once the log has wrapped
+  int logPos = 0;                // just after the last line written
   const char* logTag = nullptr;  // printed right after each call's name
-  uint8_t nivelLog = 0;        // verbose lines only when this is 1
+  uint8_t nivelLog = 0;          // verbose lines only when this is 1
 };
 
 extern TraceState traceState;

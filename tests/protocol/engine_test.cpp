@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -54,7 +54,8 @@ class EngineTest : public ::testing::Test {
   // The virtual time of the n-th (from 0) event of a kind, or -1.
   static long long TimeOf(Kind kind, size_t nth = 0) {
     for (size_t i = 0; i < sim::EventCount(); ++i) {
-      if (sim::EventAt(i).kind == kind && nth-- == 0) return static_cast<long long>(sim::EventAt(i).timeMs);
+      if (sim::EventAt(i).kind == kind && nth-- == 0)
+        return static_cast<long long>(sim::EventAt(i).timeMs);
     }
     return -1;
   }
@@ -117,7 +118,8 @@ TEST_F(EngineTest, CtsMustHoldTwentySecondsAfterALoss) {
   printer->Reply("0", "");
   EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
   // One check at the gate, then 200 checks 100 ms apart.
-  for (size_t i = 1; i <= 200; ++i) EXPECT_EQ(TimeOf(Kind::ModemStatus, i), 100 * (long long)(i - 1));
+  for (size_t i = 1; i <= 200; ++i)
+    EXPECT_EQ(TimeOf(Kind::ModemStatus, i), 100 * (long long)(i - 1));
   EXPECT_EQ(TimeOf(Kind::Write), 20000);
   EXPECT_EQ(driverState.ctsReady, 1);
 
@@ -168,7 +170,7 @@ TEST_F(EngineTest, NoiseBeforeTheFrameIsDiscardedByteByByte) {
 
 TEST_F(EngineTest, StaleAnswerIsDiscardedAndTheEngineKeepsListening) {
   printer->ReplyRaw(test::AnswerFrame(11, "0", "ValorTexto=\"velho\"") +
-                   test::AnswerFrame(12, "0", "ValorTexto=\"novo\""));
+                    test::AnswerFrame(12, "0", "ValorTexto=\"novo\""));
   EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
   EXPECT_STREQ(driverState.respFields, "ValorTexto=\"novo\";");
   EXPECT_EQ(sim::CountEvents(Kind::Write), 1u);

@@ -77,8 +77,7 @@ TEST_F(FrameTest, AcceptedAnswersStoreTheirFields) {
 }
 
 TEST_F(FrameTest, ErrorAnswerKeepsNameAndCircumstance) {
-  const std::string frame =
-      "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";61}";
+  const std::string frame = "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";61}";
   ASSERT_EQ(Decode(frame, 12).kind, DecodeResult::Accepted);
   EXPECT_STREQ(driverState.errCodeText, "8");
   EXPECT_EQ(driverState.CodigoUltimoErro, 8);
@@ -90,7 +89,8 @@ TEST_F(FrameTest, ErrorAnswerKeepsNameAndCircumstance) {
 }
 
 TEST_F(FrameTest, LengthAndIdMismatchesAreReportedWithTheirNumbers) {
-  DecodeResult r = Decode("{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";62}", 12);
+  DecodeResult r =
+      Decode("{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";62}", 12);
   EXPECT_EQ(r.kind, DecodeResult::LengthMismatch);
   EXPECT_EQ(r.received, 62);
   EXPECT_EQ(r.computed, 61);

@@ -106,7 +106,7 @@ void CurrentLocalTime(LocalTime* now) {
   tm local{};
   localtime_r(&seconds, &local);
   *now = LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                   local.tm_hour, local.tm_min, local.tm_sec};
+                   local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
 }  // namespace tarvo::sys

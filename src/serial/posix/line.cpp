@@ -84,10 +84,10 @@ struct RateCode {
   speed_t code;
 };
 constexpr RateCode kRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 bool RateToCode(uint32_t rate, speed_t* code) {
@@ -182,8 +182,8 @@ void TermiosToDcb(const termios& t, Dcb* dcb) {
   }
   dcb->stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
 
-  uint32_t flags = dcb->flags & ~(kFlagParity | kFlagOutxCtsFlow | kFlagRtsControlMask |
-                                  kFlagOutX | kFlagInX);
+  uint32_t flags =
+      dcb->flags & ~(kFlagParity | kFlagOutxCtsFlow | kFlagRtsControlMask | kFlagOutX | kFlagInX);
   flags |= kFlagBinary;
   if (t.c_iflag & INPCK) flags |= kFlagParity;
   if (t.c_cflag & CRTSCTS) {
@@ -455,10 +455,22 @@ uint32_t EscapeFunction(Handle device, Escape code) {
   int bits = 0;
   int result = 0;
   switch (code) {
-    case Escape::SetRts: bits = TIOCM_RTS; result = ioctl(d->fd, TIOCMBIS, &bits); break;
-    case Escape::ClrRts: bits = TIOCM_RTS; result = ioctl(d->fd, TIOCMBIC, &bits); break;
-    case Escape::SetDtr: bits = TIOCM_DTR; result = ioctl(d->fd, TIOCMBIS, &bits); break;
-    case Escape::ClrDtr: bits = TIOCM_DTR; result = ioctl(d->fd, TIOCMBIC, &bits); break;
+    case Escape::SetRts:
+      bits = TIOCM_RTS;
+      result = ioctl(d->fd, TIOCMBIS, &bits);
+      break;
+    case Escape::ClrRts:
+      bits = TIOCM_RTS;
+      result = ioctl(d->fd, TIOCMBIC, &bits);
+      break;
+    case Escape::SetDtr:
+      bits = TIOCM_DTR;
+      result = ioctl(d->fd, TIOCMBIS, &bits);
+      break;
+    case Escape::ClrDtr:
+      bits = TIOCM_DTR;
+      result = ioctl(d->fd, TIOCMBIC, &bits);
+      break;
     case Escape::SetBreak: result = ioctl(d->fd, TIOCSBRK); break;
     case Escape::ClrBreak: result = ioctl(d->fd, TIOCCBRK); break;
     default: return EINVAL;
@@ -517,8 +529,8 @@ uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count,
   const CommTimeouts& t = d->timeouts;
   const bool returnAtOnce = t.readIntervalTimeout == 0xFFFFFFFFu &&
                             t.readTotalTimeoutMultiplier == 0 && t.readTotalTimeoutConstant == 0;
-  const uint64_t total = static_cast<uint64_t>(t.readTotalTimeoutMultiplier) * count +
-                         t.readTotalTimeoutConstant;
+  const uint64_t total =
+      static_cast<uint64_t>(t.readTotalTimeoutMultiplier) * count + t.readTotalTimeoutConstant;
   const int64_t deadline = total == 0 ? -1 : MonotonicMs() + static_cast<int64_t>(total);
   while (*done < count) {
     uint32_t got = 0;

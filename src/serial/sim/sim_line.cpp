@@ -183,9 +183,7 @@ bool AnyDeviceOpen() {
   return false;
 }
 
-sys::Dcb LineSettings() {
-  return state.lastOpened ? state.lastOpened->dcb : sys::Dcb{};
-}
+sys::Dcb LineSettings() { return state.lastOpened ? state.lastOpened->dcb : sys::Dcb{}; }
 bool Rts() { return state.rts; }
 bool Dtr() { return state.dtr; }
 bool BreakOn() { return state.brk; }
@@ -337,12 +335,30 @@ uint32_t GetModemStatus(Handle device, uint32_t* status) {
 uint32_t EscapeFunction(Handle device, Escape code) {
   if (!sim::DeviceOf(device)) return kErrorInvalidHandle;
   switch (code) {
-    case Escape::SetRts: state.rts = true; sim::Record(Kind::SetRts); break;
-    case Escape::ClrRts: state.rts = false; sim::Record(Kind::ClearRts); break;
-    case Escape::SetDtr: state.dtr = true; sim::Record(Kind::SetDtr); break;
-    case Escape::ClrDtr: state.dtr = false; sim::Record(Kind::ClearDtr); break;
-    case Escape::SetBreak: state.brk = true; sim::Record(Kind::SetBreak); break;
-    case Escape::ClrBreak: state.brk = false; sim::Record(Kind::ClearBreak); break;
+    case Escape::SetRts:
+      state.rts = true;
+      sim::Record(Kind::SetRts);
+      break;
+    case Escape::ClrRts:
+      state.rts = false;
+      sim::Record(Kind::ClearRts);
+      break;
+    case Escape::SetDtr:
+      state.dtr = true;
+      sim::Record(Kind::SetDtr);
+      break;
+    case Escape::ClrDtr:
+      state.dtr = false;
+      sim::Record(Kind::ClearDtr);
+      break;
+    case Escape::SetBreak:
+      state.brk = true;
+      sim::Record(Kind::SetBreak);
+      break;
+    case Escape::ClrBreak:
+      state.brk = false;
+      sim::Record(Kind::ClearBreak);
+      break;
     default: return 87;  // invalid parameter
   }
   return 0;
@@ -367,7 +383,9 @@ void CloseIoEvent(Handle event) {
 void SignalIoEvent(Handle) {}
 
 namespace {
-sim::Pending* PendingOf(IoRecord* record) { return reinterpret_cast<sim::Pending*>(record->platform); }
+sim::Pending* PendingOf(IoRecord* record) {
+  return reinterpret_cast<sim::Pending*>(record->platform);
+}
 
 uint32_t WriteNow(const void* buffer, uint32_t count, uint32_t* done) {
   if (state.writeFailure != 0) return state.writeFailure;

@@ -17,14 +17,14 @@
 namespace tarvo::sim {
 
 enum class Kind {
-  Open,        // text: the device name; arg: the result code
-  Close,       // text: the device name
-  SetLine,     // arg: baud rate; arg2: byteSize<<16 | parity<<8 | stopBits
-  SetQueues,   // arg: in queue; arg2: out queue
-  Write,       // data: the bytes written
-  ReadStart,   // arg: bytes asked for
-  ModemStatus, // arg: 1 when CTS was reported on
-  Purge,       // arg: purge flags
+  Open,         // text: the device name; arg: the result code
+  Close,        // text: the device name
+  SetLine,      // arg: baud rate; arg2: byteSize<<16 | parity<<8 | stopBits
+  SetQueues,    // arg: in queue; arg2: out queue
+  Write,        // data: the bytes written
+  ReadStart,    // arg: bytes asked for
+  ModemStatus,  // arg: 1 when CTS was reported on
+  Purge,        // arg: purge flags
   SetRts,
   ClearRts,
   SetDtr,
@@ -58,7 +58,7 @@ uint64_t NowMs();
 // Bytes that arrive at the given virtual time (never earlier than bytes
 // queued before them).
 void SendAt(uint64_t timeMs, const char* bytes, size_t length);
-void Send(const char* text);                     // arrives now
+void Send(const char* text);  // arrives now
 void SendAfter(uint64_t delayMs, const char* text);
 void SendBytesAfter(uint64_t delayMs, const char* bytes, size_t length);
 size_t PendingInbound();  // bytes queued and not yet read or purged
