@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Static analysis of src/: clang-tidy (checks in .clang-tidy, warnings are
 # errors) and cppcheck, both on the compile commands of a clang build
-# directory. Usage: scripts/lint.sh [build-dir] [jobs]
+# directory; and every C and C++ file laid out as .clang-format says.
+# Usage: scripts/lint.sh [build-dir] [jobs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-tidy}
@@ -22,4 +23,6 @@ cppcheck --project="$build/compile_commands.json" --file-filter='*src/*' \
   --enable=warning,style,performance,portability --std=c++20 --inline-suppr \
   --suppress=useStlAlgorithm --suppress=missingIncludeSystem \
   --error-exitcode=1 --quiet -j "$jobs"
+echo "== clang-format"
+git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 echo "lint: clean"
