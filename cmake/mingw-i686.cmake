@@ -1,18 +1,4 @@
-# Cross-compiling for i686 Windows with MinGW-w64. The posix thread-model
-# compilers are the ones GoogleTest builds with; the library itself starts
-# no thread, and everything is linked statically (see windows.cmake).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for i686 Windows (the shipping 32-bit DLL) with MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(TARVO_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TARVO_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARVO_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TARVO_MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${TARVO_MINGW_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${TARVO_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TARVO_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

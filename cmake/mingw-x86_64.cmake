@@ -1,21 +1,8 @@
-# Cross-compiling for x86_64 Windows with MinGW-w64. The posix thread-model
-# compilers are the ones GoogleTest builds with; the library itself starts
-# no thread, and everything is linked statically (see windows.cmake).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for x86_64 Windows (the build the tests run under Wine)
+# with MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(TARVO_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TARVO_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARVO_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TARVO_MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${TARVO_MINGW_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${TARVO_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TARVO_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Test programs run under 64-bit Wine, headless, in a prefix of their own.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine64-run.sh)
