@@ -81,8 +81,11 @@ constexpr uint32_t kEvRxFlag = 0x2;
 constexpr uint32_t kEvBreak = 0x40;
 constexpr uint32_t kEvErr = 0x80;
 
+// Modem-line status bits (MS_ bits).
 constexpr uint32_t kMsCtsOn = 0x10;
 constexpr uint32_t kMsDsrOn = 0x20;
+constexpr uint32_t kMsRingOn = 0x40;
+constexpr uint32_t kMsRlsdOn = 0x80;
 
 // EscapeCommFunction codes.
 enum class Escape : uint32_t {
