@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "common/cp1252.h"
+#include "common/escape.h"
+#include "common/numbers.h"
 
 namespace tarvo::cli {
 
@@ -64,17 +66,6 @@ Example:
 
 namespace {
 
-bool ParseInt(std::string_view text, long min, long max, long* out) {
-  const std::string s(text);
-  if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(s.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || v < min || v > max) return false;
-  *out = v;
-  return true;
-}
-
 bool ValidName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
@@ -109,8 +100,8 @@ bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
   out->type = 0;
   const size_t colon = name.rfind(':');
   if (colon != std::string_view::npos) {
-    long type = 0;
-    if (!ParseInt(name.substr(colon + 1), INT_MIN, INT_MAX, &type)) {
+    long long type = 0;
+    if (!tools::ParseInteger(name.substr(colon + 1), INT_MIN, INT_MAX, &type)) {
       *error = "parameter '" + std::string(arg) + "': the type after ':' must be a number";
       return false;
     }
@@ -205,9 +196,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args, std::string_vie
     } else if (name == "-f" || name == "--file") {
       if (!value(&out->scriptFile)) return ParseResult::Error;
     } else if (name == "-t" || name == "--timeout") {
-      long ms = 0;
+      long long ms = 0;
       if (!value(&v)) return ParseResult::Error;
-      if (!ParseInt(v, 0, INT_MAX, &ms)) {
+      if (!tools::ParseInteger(v, 0, INT_MAX, &ms)) {
         *error = "--timeout: milliseconds, a number from 0 up";
         return ParseResult::Error;
       }
@@ -407,39 +398,9 @@ int ExitStatusOf(const Outcome& o) {
   return o.code == 0 ? 0 : 1;
 }
 
-namespace {
-
-// `text` with the backslash, line feed, tab and carriage return escaped as
-// \\ \n \t \r, and every other control character as \xHH (plain) or
-// \u00HH (JSON, which also escapes the double quote).
-std::string Escaped(std::string_view text, bool json) {
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (json && c == '"') {
-          out += "\\\"";
-        } else if (u < 0x20 || u == 0x7f) {
-          out += json ? "\\u00" : "\\x";
-          out.push_back(hex[u >> 4]);
-          out.push_back(hex[u & 15]);
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  return out;
+std::string EscapeLine(std::string_view text) {
+  return tools::Escape(text, tools::EscapeStyle::Line);
 }
-
-}  // namespace
-
-std::string EscapeLine(std::string_view text) { return Escaped(text, false); }
 
 namespace {
 std::string Shown(std::string_view text, bool raw) {
@@ -467,7 +428,7 @@ std::string FormatQuiet(const Outcome& o, bool raw) {
 }
 
 std::string JsonString(std::string_view cp1252) {
-  return "\"" + Escaped(tools::Cp1252ToUtf8(cp1252), true) + "\"";
+  return "\"" + tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Json) + "\"";
 }
 
 std::string FormatJson(const Outcome& o) {

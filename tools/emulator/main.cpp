@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "common/cp1252.h"
+#include "common/numbers.h"
 #include "emulator/session.h"
 
 namespace {
@@ -128,18 +130,6 @@ void OnSignal(int sig) {
   errno = saved;
 }
 
-int64_t NowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int64_t NowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
 tarvo::emu::DateTime LocalNow() {
   const time_t t = time(nullptr);
   tm local{};
@@ -158,15 +148,6 @@ int Usage(const std::string& message) {
   std::fprintf(stderr, "tarvo-emu: %s\nTry 'tarvo-emu --help' for more information.\n",
                message.c_str());
   return 2;
-}
-
-bool ParseInt(const char* text, long min, long max, long* out) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < min || v > max) return false;
-  *out = v;
-  return true;
 }
 
 speed_t BaudCode(long baud) {
@@ -285,7 +266,7 @@ int64_t ByteTimeUs(int baud) { return baud > 0 ? (11LL * 1000000 + baud - 1) / b
 void Emulator::Flush(int lineFd) {
   while (!queue_.empty()) {
     Outgoing& o = queue_.front();
-    const int64_t now = NowUs();
+    const int64_t now = tarvo::tools::MonotonicUs();
     if (now < o.startUs) return;
     const int64_t byteUs = ByteTimeUs(session_->GetFaults().paceBaud);
     size_t due = o.bytes.size();
@@ -320,7 +301,7 @@ int64_t Emulator::PollTimeoutUs() const {
   const Outgoing& o = queue_.front();
   const int64_t byteUs = ByteTimeUs(session_->GetFaults().paceBaud);
   const int64_t next = o.startUs + byteUs * static_cast<int64_t>(o.sent);
-  const int64_t wait = next - NowUs();
+  const int64_t wait = next - tarvo::tools::MonotonicUs();
   return wait <= 0 ? 0 : wait;
 }
 
@@ -366,14 +347,14 @@ int Emulator::Run(int lineFd, int controlFd) {
       char buffer[512];
       const ssize_t n = read(lineFd, buffer, sizeof buffer);
       if (n > 0) {
-        lastByteMs_ = NowMs();
+        lastByteMs_ = tarvo::tools::MonotonicMs();
         auto outcome =
             session_->Receive(std::string_view(buffer, static_cast<size_t>(n)), LocalNow());
         Log(outcome.log);
         ShowPaper(outcome.paper);
         if (outcome.stateChanged) SaveState();
         for (auto& t : outcome.out) {
-          const int64_t now = NowUs();
+          const int64_t now = tarvo::tools::MonotonicUs();
           int64_t start = now + static_cast<int64_t>(t.delayMs) * 1000;
           queue_.push_back({std::move(t.bytes), start, 0});
         }
@@ -384,7 +365,8 @@ int Emulator::Run(int lineFd, int controlFd) {
         session_->ResetFraming();
       }
     }
-    if (session_->InFrame() && NowMs() - lastByteMs_ > 1000) session_->ResetFraming();
+    if (session_->InFrame() && tarvo::tools::MonotonicMs() - lastByteMs_ > 1000)
+      session_->ResetFraming();
     Flush(lineFd);
   }
 }
@@ -436,7 +418,7 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string v;
-    long n = 0;
+    long long n = 0;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -461,11 +443,12 @@ int main(int argc, char** argv) {
         options.serial = v;
       }
       if (a == "--ecf") {
-        if (!ParseInt(v.c_str(), 0, 999999, &n)) return Usage("--ecf: a number 0 to 999999");
+        if (!tarvo::tools::ParseInteger(v, 0, 999999, &n))
+          return Usage("--ecf: a number 0 to 999999");
         options.ecf = n;
       }
       if (a == "--baud") {
-        if (!ParseInt(v.c_str(), 1, 4000000, &n) || BaudCode(n) == B0) {
+        if (!tarvo::tools::ParseInteger(v, 1, 4000000, &n) || BaudCode(n) == B0) {
           return Usage("--baud: one of 1200 2400 4800 9600 19200 38400 57600 115200 230400");
         }
         options.baud = n;

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+
+#include "common/numbers.h"
 
 namespace tarvo::emu {
 
@@ -477,21 +480,8 @@ std::string SerializeState(const PrinterState& s) {
 namespace {
 
 bool ToNumber(std::string_view text, long long* out) {
-  if (text.empty() || text.size() > 18) return false;
-  long long v = 0;
-  bool negative = false;
-  size_t i = 0;
-  if (text[0] == '-') {
-    negative = true;
-    i = 1;
-    if (text.size() == 1) return false;
-  }
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + (text[i] - '0');
-  }
-  *out = negative ? -v : v;
-  return true;
+  return tools::ParseInteger(text, std::numeric_limits<long long>::min(),
+                             std::numeric_limits<long long>::max(), out);
 }
 
 std::vector<std::string_view> Split(std::string_view text, char sep) {

@@ -3,38 +3,23 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "common/escape.h"
+#include "common/numbers.h"
+
 namespace tarvo::emu {
 
 namespace {
 
 bool ReadCount(const std::string& word, int max, int* out) {
-  if (word.empty() || word.size() > 9) return false;
-  for (char c : word) {
-    if (c < '0' || c > '9') return false;
-  }
-  const long v = std::strtol(word.c_str(), nullptr, 10);
-  if (v > max) return false;
+  long long v = 0;
+  if (!tools::ParseInteger(word, 0, max, &v)) return false;
   *out = static_cast<int>(v);
   return true;
 }
 
 // Shows a frame on one line: bytes outside printable ASCII as \xHH.
 std::string Visible(std::string_view bytes) {
-  std::string out;
-  for (char c : bytes) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u < 0x7f) {
-      out.push_back(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      static const char* hex = "0123456789ABCDEF";
-      out += "\\x";
-      out.push_back(hex[u >> 4]);
-      out.push_back(hex[u & 15]);
-    }
-  }
-  return out;
+  return tools::Escape(bytes, tools::EscapeStyle::Frame);
 }
 
 std::string OtherId(std::string_view id) {

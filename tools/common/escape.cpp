@@ -1,0 +1,57 @@
+#include "common/escape.h"
+
+namespace tarvo::tools {
+
+namespace {
+
+void AppendHex(std::string* out, const char* prefix, unsigned char u, const char* digits) {
+  *out += prefix;
+  out->push_back(digits[u >> 4]);
+  out->push_back(digits[u & 15]);
+}
+
+void AppendFrameByte(std::string* out, char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u >= 0x20 && u < 0x7f) {
+    out->push_back(c);
+  } else if (c == '\n') {
+    *out += "\\n";
+  } else {
+    AppendHex(out, "\\x", u, "0123456789ABCDEF");
+  }
+}
+
+void AppendTextByte(std::string* out, char c, bool json) {
+  const auto u = static_cast<unsigned char>(c);
+  switch (c) {
+    case '\\': *out += "\\\\"; break;
+    case '\n': *out += "\\n"; break;
+    case '\t': *out += "\\t"; break;
+    case '\r': *out += "\\r"; break;
+    default:
+      if (json && c == '"') {
+        *out += "\\\"";
+      } else if (u < 0x20 || u == 0x7f) {
+        AppendHex(out, json ? "\\u00" : "\\x", u, "0123456789abcdef");
+      } else {
+        out->push_back(c);
+      }
+  }
+}
+
+}  // namespace
+
+std::string Escape(std::string_view text, EscapeStyle style) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (style == EscapeStyle::Frame) {
+      AppendFrameByte(&out, c);
+    } else {
+      AppendTextByte(&out, c, style == EscapeStyle::Json);
+    }
+  }
+  return out;
+}
+
+}  // namespace tarvo::tools
