@@ -207,6 +207,8 @@ class Emulator {
   void Log(const std::string& text) {
     if (!options_.quiet && !text.empty()) std::fputs(text.c_str(), stderr);
   }
+  bool TakeSignals();
+  bool ReadLine(int lineFd);
   void ShowPaper(const std::string& paper);
   void SaveState();
   void Control(int fd);
@@ -305,6 +307,46 @@ int64_t Emulator::PollTimeoutUs() const {
   return wait <= 0 ? 0 : wait;
 }
 
+// Reads what the signal pipe holds: false when asked to stop.
+bool Emulator::TakeSignals() {
+  char sig[16];
+  const ssize_t n = read(signalPipe[0], sig, sizeof sig);
+  for (ssize_t i = 0; i < n; ++i) {
+    if (sig[i] == SIGINT || sig[i] == SIGTERM) return false;
+  }
+  if (signalledUsr1) {
+    signalledUsr1 = 0;
+    std::fprintf(stderr, "tarvo-emu: faults: %s\n%s",
+                 tarvo::emu::DescribeFaults(session_->GetFaults()).c_str(),
+                 session_->Serialize().c_str());
+  }
+  return true;
+}
+
+// Reads what the host sent and queues the answers. False when the line is
+// down: EIO, the slave side is closed (the driver closes and re-opens after
+// a silent printer), and a partial request dies with it.
+bool Emulator::ReadLine(int lineFd) {
+  char buffer[512];
+  const ssize_t n = read(lineFd, buffer, sizeof buffer);
+  if (n > 0) {
+    lastByteMs_ = tarvo::tools::MonotonicMs();
+    auto outcome = session_->Receive(std::string_view(buffer, static_cast<size_t>(n)), LocalNow());
+    Log(outcome.log);
+    ShowPaper(outcome.paper);
+    if (outcome.stateChanged) SaveState();
+    for (auto& t : outcome.out) {
+      const int64_t now = tarvo::tools::MonotonicUs();
+      int64_t start = now + static_cast<int64_t>(t.delayMs) * 1000;
+      queue_.push_back({std::move(t.bytes), start, 0});
+    }
+  } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+    session_->ResetFraming();
+    return false;
+  }
+  return true;
+}
+
 int Emulator::Run(int lineFd, int controlFd) {
   bool lineDown = false;
   for (;;) {
@@ -324,49 +366,15 @@ int Emulator::Run(int lineFd, int controlFd) {
       std::perror("tarvo-emu: poll");
       return 1;
     }
-    if (r > 0 && (fds[0].revents & POLLIN)) {
-      char sig[16];
-      const ssize_t n = read(signalPipe[0], sig, sizeof sig);
-      for (ssize_t i = 0; i < n; ++i) {
-        if (sig[i] == SIGINT || sig[i] == SIGTERM) return 0;
-      }
-      if (signalledUsr1) {
-        signalledUsr1 = 0;
-        std::fprintf(stderr, "tarvo-emu: faults: %s\n%s",
-                     tarvo::emu::DescribeFaults(session_->GetFaults()).c_str(),
-                     session_->Serialize().c_str());
-      }
-    }
+    if (r > 0 && (fds[0].revents & POLLIN) && !TakeSignals()) return 0;
     // Fault commands first, so that a fault armed before a request was
     // sent applies to that request.
     if (controlFd >= 0 && r > 0 && (fds[1].revents & POLLIN)) Control(controlFd);
-    if (lineDown) {
-      lineDown = false;  // try the line again below
-    }
-    if (!lineDown) {
-      char buffer[512];
-      const ssize_t n = read(lineFd, buffer, sizeof buffer);
-      if (n > 0) {
-        lastByteMs_ = tarvo::tools::MonotonicMs();
-        auto outcome =
-            session_->Receive(std::string_view(buffer, static_cast<size_t>(n)), LocalNow());
-        Log(outcome.log);
-        ShowPaper(outcome.paper);
-        if (outcome.stateChanged) SaveState();
-        for (auto& t : outcome.out) {
-          const int64_t now = tarvo::tools::MonotonicUs();
-          int64_t start = now + static_cast<int64_t>(t.delayMs) * 1000;
-          queue_.push_back({std::move(t.bytes), start, 0});
-        }
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        // EIO: the slave side is closed (the driver closes and re-opens
-        // after a silent printer). A partial request dies with it.
-        lineDown = true;
-        session_->ResetFraming();
-      }
-    }
-    if (session_->InFrame() && tarvo::tools::MonotonicMs() - lastByteMs_ > 1000)
+    // A line that was down is tried again each time round.
+    lineDown = !ReadLine(lineFd);
+    if (session_->InFrame() && tarvo::tools::MonotonicMs() - lastByteMs_ > 1000) {
       session_->ResetFraming();
+    }
     Flush(lineFd);
   }
 }
@@ -405,84 +413,93 @@ int OpenDevice(const std::string& path, long baud) {
   return fd;
 }
 
-}  // namespace
+// Takes one option that has a value: the status to exit with when it is
+// refused, or -1.
+int TakeValueOption(const std::string& a, const std::string& v, Options* options) {
+  long long n = 0;
+  if (a == "--device") options->device = v;
+  if (a == "--path-file") options->pathFile = v;
+  if (a == "--state") options->stateFile = v;
+  if (a == "--paper") options->paperFile = v;
+  if (a == "--control") options->controlPath = v;
+  if (a == "--fault") options->faults.push_back(v);
+  if (a == "--delay") options->faults.push_back("delay " + v);
+  if (a == "--pace") options->faults.push_back("pace " + v);
+  if (a == "--serial") {
+    if (v.empty() || v.size() > 20 || v.find_first_of(" \"}\\;") != std::string::npos) {
+      return Usage("--serial: 1 to 20 characters, no blank, quote, '}', '\\' or ';'");
+    }
+    options->serial = v;
+  }
+  if (a == "--ecf") {
+    if (!tarvo::tools::ParseInteger(v, 0, 999999, &n)) return Usage("--ecf: a number 0 to 999999");
+    options->ecf = n;
+  }
+  if (a == "--baud") {
+    if (!tarvo::tools::ParseInteger(v, 1, 4000000, &n) || BaudCode(n) == B0) {
+      return Usage("--baud: one of 1200 2400 4800 9600 19200 38400 57600 115200 230400");
+    }
+    options->baud = n;
+  }
+  return -1;
+}
 
-int main(int argc, char** argv) {
-  Options options;
-  std::vector<std::string> args(argv + 1, argv + argc);
+bool HasValue(const std::string& a) {
+  return a == "--device" || a == "--path-file" || a == "--serial" || a == "--state" ||
+         a == "--paper" || a == "--control" || a == "--fault" || a == "--baud" || a == "--ecf" ||
+         a == "--delay" || a == "--pace";
+}
+
+// The options of the command line: the status to exit with at once (help
+// shown, or an option refused), or -1 to go on.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) return false;
-      *out = args[++i];
-      return true;
-    };
-    std::string v;
-    long long n = 0;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (a == "--quiet") {
-      options.quiet = true;
-    } else if (a == "--device" || a == "--path-file" || a == "--serial" || a == "--state" ||
-               a == "--paper" || a == "--control" || a == "--fault" || a == "--baud" ||
-               a == "--ecf" || a == "--delay" || a == "--pace") {
-      if (!value(&v)) return Usage("option " + a + " needs a value");
-      if (a == "--device") options.device = v;
-      if (a == "--path-file") options.pathFile = v;
-      if (a == "--state") options.stateFile = v;
-      if (a == "--paper") options.paperFile = v;
-      if (a == "--control") options.controlPath = v;
-      if (a == "--fault") options.faults.push_back(v);
-      if (a == "--delay") options.faults.push_back("delay " + v);
-      if (a == "--pace") options.faults.push_back("pace " + v);
-      if (a == "--serial") {
-        if (v.empty() || v.size() > 20 || v.find_first_of(" \"}\\;") != std::string::npos) {
-          return Usage("--serial: 1 to 20 characters, no blank, quote, '}', '\\' or ';'");
-        }
-        options.serial = v;
-      }
-      if (a == "--ecf") {
-        if (!tarvo::tools::ParseInteger(v, 0, 999999, &n))
-          return Usage("--ecf: a number 0 to 999999");
-        options.ecf = n;
-      }
-      if (a == "--baud") {
-        if (!tarvo::tools::ParseInteger(v, 1, 4000000, &n) || BaudCode(n) == B0) {
-          return Usage("--baud: one of 1200 2400 4800 9600 19200 38400 57600 115200 230400");
-        }
-        options.baud = n;
-      }
+      options->quiet = true;
+    } else if (HasValue(a)) {
+      if (i + 1 >= args.size()) return Usage("option " + a + " needs a value");
+      if (const int status = TakeValueOption(a, args[++i], options); status >= 0) return status;
     } else {
       return Usage("unknown argument '" + a + "'");
     }
   }
+  return -1;
+}
 
-  Session session;
+// The printer as the state file left it, with the options' identity and
+// faults on top: the status to exit with when that fails, or -1.
+int PrepareSession(const Options& options, Session* session) {
   if (!options.stateFile.empty()) {
     std::ifstream in(options.stateFile, std::ios::binary);
     if (in) {
       std::stringstream text;
       text << in.rdbuf();
       std::string error;
-      if (!session.Restore(text.str(), &error)) {
+      if (!session->Restore(text.str(), &error)) {
         std::fprintf(stderr, "tarvo-emu: %s: %s\n", options.stateFile.c_str(), error.c_str());
         return 1;
       }
     }
   }
   // Options override what the state file says.
-  session.SetIdentity(options.serial, options.ecf);
+  session->SetIdentity(options.serial, options.ecf);
   for (const auto& faultText : options.faults) {
     std::string error;
-    if (!tarvo::emu::ApplyFaultCommand(faultText, &session.GetFaults(), &error)) {
+    if (!tarvo::emu::ApplyFaultCommand(faultText, &session->GetFaults(), &error)) {
       return Usage("fault '" + faultText + "': " + error);
     }
   }
+  return -1;
+}
 
+bool CatchSignals() {
   if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::perror("tarvo-emu: pipe");
-    return 1;
+    return false;
   }
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
@@ -491,34 +508,38 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGUSR1, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  return true;
+}
 
-  int controlFd = -1;
-  bool createdFifo = false;
-  if (!options.controlPath.empty()) {
-    struct stat st {};
-    if (stat(options.controlPath.c_str(), &st) == 0) {
-      if (!S_ISFIFO(st.st_mode)) {
-        std::fprintf(stderr, "tarvo-emu: --control %s exists and is not a FIFO\n",
-                     options.controlPath.c_str());
-        return 1;
-      }
-    } else if (mkfifo(options.controlPath.c_str(), 0600) != 0) {
-      std::fprintf(stderr, "tarvo-emu: cannot create the FIFO %s: %s\n",
-                   options.controlPath.c_str(), std::strerror(errno));
-      return 1;
-    } else {
-      createdFifo = true;
+// The control FIFO, created when it does not exist (*created then says so).
+// -1 and a message on failure.
+int OpenControl(const std::string& path, bool* created) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    if (!S_ISFIFO(st.st_mode)) {
+      std::fprintf(stderr, "tarvo-emu: --control %s exists and is not a FIFO\n", path.c_str());
+      return -1;
     }
-    // Read and write, so that the FIFO never reports end-of-file when a
-    // writer closes it.
-    controlFd = open(options.controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (controlFd < 0) {
-      std::fprintf(stderr, "tarvo-emu: cannot open the FIFO %s: %s\n", options.controlPath.c_str(),
-                   std::strerror(errno));
-      return 1;
-    }
+  } else if (mkfifo(path.c_str(), 0600) != 0) {
+    std::fprintf(stderr, "tarvo-emu: cannot create the FIFO %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return -1;
+  } else {
+    *created = true;
   }
+  // Read and write, so that the FIFO never reports end-of-file when a
+  // writer closes it.
+  const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "tarvo-emu: cannot open the FIFO %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+  }
+  return fd;
+}
 
+// The line the printer serves, its path announced once it is ready; -1 and
+// a message on failure.
+int OpenLine(const Options& options, Session& session) {
   std::string path = options.device;
   const int lineFd =
       options.device.empty() ? OpenPseudoTerminal(&path) : OpenDevice(options.device, options.baud);
@@ -526,12 +547,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvo-emu: cannot open %s: %s\n",
                  options.device.empty() ? "a pseudo-terminal" : options.device.c_str(),
                  std::strerror(errno));
-    return 1;
+    return -1;
   }
   if (!options.pathFile.empty() && !WriteFileAtomically(options.pathFile, path + "\n")) {
     std::fprintf(stderr, "tarvo-emu: cannot write %s: %s\n", options.pathFile.c_str(),
                  std::strerror(errno));
-    return 1;
+    return -1;
   }
   std::printf("%s\n", path.c_str());
   std::fflush(stdout);
@@ -540,6 +561,28 @@ int main(int argc, char** argv) {
                  session.GetPrinter().State().serial.c_str(), session.GetPrinter().State().ecf,
                  tarvo::emu::DescribeFaults(session.GetFaults()).c_str());
   }
+  return lineFd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const int status = ParseOptions({argv + 1, argv + argc}, &options); status >= 0) {
+    return status;
+  }
+  Session session;
+  if (const int status = PrepareSession(options, &session); status >= 0) return status;
+  if (!CatchSignals()) return 1;
+
+  int controlFd = -1;
+  bool createdFifo = false;
+  if (!options.controlPath.empty()) {
+    controlFd = OpenControl(options.controlPath, &createdFifo);
+    if (controlFd < 0) return 1;
+  }
+  const int lineFd = OpenLine(options, session);
+  if (lineFd < 0) return 1;
 
   // Paced bytes are due every few tens of microseconds: wake on time, not
   // up to the default 50 µs late.

@@ -169,151 +169,191 @@ void Printer::StartDocument(std::string_view title, const DateTime& now) {
   Print(std::string(kWidth, '-'));
 }
 
+// One entry per printer command, with the member that carries it out.
+struct Printer::Command {
+  std::string_view name;
+  Answer (Printer::*handler)(const std::vector<Param>& params, const DateTime& now);
+};
+
+const Printer::Command Printer::kCommands[] = {
+    {"LeTexto", &Printer::ReadText},
+    {"LeInteiro", &Printer::ReadInteger},
+    {"LeMoeda", &Printer::ReadMoney},
+    {"LeDataHora", &Printer::ReadDateTime},
+    {"LeImpressao", &Printer::ReadPrint},
+    {"AbreCupom", &Printer::OpenReceipt},
+    {"VendeItem", &Printer::Sell},
+    {"PagaCupom", &Printer::Pay},
+    {"EncerraCupom", &Printer::Close},
+    {"CancelaCupom", &Printer::CancelReceipt},
+    {"AbreCreditoDebito", &Printer::OpenVoucher},
+    {"ImprimeTexto", &Printer::PrintVoucherText},
+    {"EncerraCreditoDebito", &Printer::CloseVoucher},
+    {"EmiteReducaoZ", &Printer::ReduceZ},
+};
+
 Answer Printer::Execute(std::string_view command, const std::vector<Param>& params,
                         const DateTime& now) {
   newPaper_.clear();
-  Answer ok;
-  if (command == "LeTexto") {
-    const Param* name = Find(params, "NomeTexto");
-    if (name == nullptr) return Missing("NomeTexto");
-    std::string value;
-    if (name->value == "NumeroSerieECF") {
-      value = state_.serial;
-    } else if (name->value == "Marca") {
-      value = "TARVO";
-    } else if (name->value == "Modelo") {
-      value = "EMULADOR";
-    } else if (name->value == "Versao") {
-      value = "1.0";
-    } else {
-      return ErrorAnswer(kUnknownName, "Texto desconhecido: " + name->value);
-    }
-    ok.values = QuotedValue("ValorTexto", SafeQuotedText(value));
-    return ok;
-  }
-  if (command == "LeInteiro") {
-    const Param* name = Find(params, "NomeInteiro");
-    if (name == nullptr) return Missing("NomeInteiro");
-    long long value = 0;
-    if (name->value == "ECF") {
-      value = state_.ecf;
-    } else if (name->value == "COO") {
-      value = state_.coo;
-    } else if (name->value == "ContadorReducaoZ") {
-      value = state_.crz;
-    } else if (name->value == "CupomAberto") {
-      value = state_.open == Document::Receipt;
-    } else if (name->value == "ItensCupom") {
-      value = static_cast<long long>(state_.items.size());
-    } else if (name->value == "TamanhoImpressao") {
-      value = static_cast<long long>(state_.lastPrinted.size());
-    } else {
-      return ErrorAnswer(kUnknownName, "Inteiro desconhecido: " + name->value);
-    }
-    ok.values = PlainValue("ValorInteiro", value);
-    return ok;
-  }
-  if (command == "LeMoeda") {
-    const Param* name = Find(params, "NomeMoeda");
-    if (name == nullptr) return Missing("NomeMoeda");
-    long long value = 0;
-    if (name->value == "TotalCupom") {
-      value = TotalCents();
-    } else if (name->value == "TotalPago") {
-      value = PaidCents();
-    } else if (name->value == "GrandeTotal") {
-      value = state_.grandTotalCents;
-    } else if (name->value == "VendaBrutaDiaria") {
-      value = state_.daySalesCents;
-    } else {
-      return ErrorAnswer(kUnknownName, "Moeda desconhecida: " + name->value);
-    }
-    ok.values = "ValorMoeda=" + FormatMoney(value);
-    return ok;
-  }
-  if (command == "LeDataHora") {
-    ok.values = DateValue("Data", now.day, now.month, now.year) + " " +
-                TimeValue("Hora", now.hour, now.minute, now.second);
-    return ok;
-  }
-  if (command == "LeImpressao") return ReadPrint(params);
-  if (command == "AbreCupom") {
-    if (state_.open != Document::None) return ErrorAnswer(kDocumentOpen, "Ha documento aberto");
-    state_.items.clear();
-    state_.payments.clear();
-    state_.open = Document::Receipt;
-    StartDocument("CUPOM FISCAL", now);
-    if (const Param* c = Find(params, "Consumidor")) Print("CONSUMIDOR: " + c->value);
-    Print("ITEM CODIGO DESCRICAO");
-    Print("     QTD x UNITARIO                       VALOR");
-    ok.values = PlainValue("COO", state_.coo);
-    return ok;
-  }
-  if (command == "VendeItem") return Sell(params);
-  if (command == "PagaCupom") return Pay(params);
-  if (command == "EncerraCupom") return Close(params);
-  if (command == "CancelaCupom") {
-    if (state_.open != Document::Receipt) return ErrorAnswer(kReceiptClosed, "Nao ha cupom aberto");
-    PrintColumns("CUPOM CANCELADO", FormatMoney(TotalCents()));
-    Print(std::string(kWidth, '='));
-    state_.open = Document::None;
-    state_.items.clear();
-    state_.payments.clear();
-    ok.values = PlainValue("COO", state_.coo);
-    return ok;
-  }
-  if (command == "AbreCreditoDebito") {
-    if (state_.open != Document::None) return ErrorAnswer(kDocumentOpen, "Ha documento aberto");
-    const Param* method = Find(params, "MeioPagamento");
-    if (method == nullptr) return Missing("MeioPagamento");
-    const Param* amount = Find(params, "Valor");
-    if (amount == nullptr) return Missing("Valor");
-    long long cents = 0;
-    if (!ParseDecimal(amount->value, 2, &cents) || cents == 0) return Invalid("Valor");
-    state_.open = Document::Voucher;
-    StartDocument("COMPROVANTE CREDITO OU DEBITO", now);
-    PrintColumns(method->value, FormatMoney(cents));
-    ok.values = PlainValue("COO", state_.coo);
-    return ok;
-  }
-  if (command == "ImprimeTexto") {
-    if (state_.open != Document::Voucher) {
-      return ErrorAnswer(kVoucherClosed, "Nao ha comprovante aberto");
-    }
-    const Param* text = Find(params, "Texto");
-    if (text == nullptr) return Missing("Texto");
-    Print(text->value);
-    return ok;
-  }
-  if (command == "EncerraCreditoDebito") {
-    if (state_.open != Document::Voucher) {
-      return ErrorAnswer(kVoucherClosed, "Nao ha comprovante aberto");
-    }
-    Print(std::string(kWidth, '='));
-    state_.open = Document::None;
-    ok.values = PlainValue("COO", state_.coo);
-    return ok;
-  }
-  if (command == "EmiteReducaoZ") {
-    if (state_.open != Document::None) return ErrorAnswer(kDocumentOpen, "Ha documento aberto");
-    StartDocument("REDUCAO Z", now);
-    PrintColumns("CONTADOR DE REDUCAO Z", Padded(state_.crz + 1, 4));
-    PrintColumns("CUPONS NO DIA", std::to_string(state_.dayReceipts));
-    PrintColumns("VENDA BRUTA DIARIA", FormatMoney(state_.daySalesCents));
-    PrintColumns("GRANDE TOTAL", FormatMoney(state_.grandTotalCents));
-    Print(std::string(kWidth, '='));
-    ++state_.crz;
-    state_.daySalesCents = 0;
-    state_.dayReceipts = 0;
-    ok.values = PlainValue("ContadorReducaoZ", state_.crz) + " " +
-                DateValue("DataMovimento", now.day, now.month, now.year);
-    return ok;
+  for (const Command& c : kCommands) {
+    if (c.name == command) return (this->*c.handler)(params, now);
   }
   if (command.empty()) return ErrorAnswer(kUnknownCommand, "Comando vazio");
   return ErrorAnswer(kUnknownCommand, "Comando " + SafeQuotedText(command) + " nao existe");
 }
 
-Answer Printer::Sell(const std::vector<Param>& params) {
+Answer Printer::ReadText(const std::vector<Param>& params, const DateTime&) {
+  const Param* name = Find(params, "NomeTexto");
+  if (name == nullptr) return Missing("NomeTexto");
+  std::string value;
+  if (name->value == "NumeroSerieECF") {
+    value = state_.serial;
+  } else if (name->value == "Marca") {
+    value = "TARVO";
+  } else if (name->value == "Modelo") {
+    value = "EMULADOR";
+  } else if (name->value == "Versao") {
+    value = "1.0";
+  } else {
+    return ErrorAnswer(kUnknownName, "Texto desconhecido: " + name->value);
+  }
+  Answer ok;
+  ok.values = QuotedValue("ValorTexto", SafeQuotedText(value));
+  return ok;
+}
+
+Answer Printer::ReadInteger(const std::vector<Param>& params, const DateTime&) {
+  const Param* name = Find(params, "NomeInteiro");
+  if (name == nullptr) return Missing("NomeInteiro");
+  long long value = 0;
+  if (name->value == "ECF") {
+    value = state_.ecf;
+  } else if (name->value == "COO") {
+    value = state_.coo;
+  } else if (name->value == "ContadorReducaoZ") {
+    value = state_.crz;
+  } else if (name->value == "CupomAberto") {
+    value = state_.open == Document::Receipt;
+  } else if (name->value == "ItensCupom") {
+    value = static_cast<long long>(state_.items.size());
+  } else if (name->value == "TamanhoImpressao") {
+    value = static_cast<long long>(state_.lastPrinted.size());
+  } else {
+    return ErrorAnswer(kUnknownName, "Inteiro desconhecido: " + name->value);
+  }
+  Answer ok;
+  ok.values = PlainValue("ValorInteiro", value);
+  return ok;
+}
+
+Answer Printer::ReadMoney(const std::vector<Param>& params, const DateTime&) {
+  const Param* name = Find(params, "NomeMoeda");
+  if (name == nullptr) return Missing("NomeMoeda");
+  long long value = 0;
+  if (name->value == "TotalCupom") {
+    value = TotalCents();
+  } else if (name->value == "TotalPago") {
+    value = PaidCents();
+  } else if (name->value == "GrandeTotal") {
+    value = state_.grandTotalCents;
+  } else if (name->value == "VendaBrutaDiaria") {
+    value = state_.daySalesCents;
+  } else {
+    return ErrorAnswer(kUnknownName, "Moeda desconhecida: " + name->value);
+  }
+  Answer ok;
+  ok.values = "ValorMoeda=" + FormatMoney(value);
+  return ok;
+}
+
+Answer Printer::ReadDateTime(const std::vector<Param>&, const DateTime& now) {
+  Answer ok;
+  ok.values = DateValue("Data", now.day, now.month, now.year) + " " +
+              TimeValue("Hora", now.hour, now.minute, now.second);
+  return ok;
+}
+
+Answer Printer::OpenReceipt(const std::vector<Param>& params, const DateTime& now) {
+  if (state_.open != Document::None) return ErrorAnswer(kDocumentOpen, "Ha documento aberto");
+  state_.items.clear();
+  state_.payments.clear();
+  state_.open = Document::Receipt;
+  StartDocument("CUPOM FISCAL", now);
+  if (const Param* c = Find(params, "Consumidor")) Print("CONSUMIDOR: " + c->value);
+  Print("ITEM CODIGO DESCRICAO");
+  Print("     QTD x UNITARIO                       VALOR");
+  Answer ok;
+  ok.values = PlainValue("COO", state_.coo);
+  return ok;
+}
+
+Answer Printer::CancelReceipt(const std::vector<Param>&, const DateTime&) {
+  if (state_.open != Document::Receipt) return ErrorAnswer(kReceiptClosed, "Nao ha cupom aberto");
+  PrintColumns("CUPOM CANCELADO", FormatMoney(TotalCents()));
+  Print(std::string(kWidth, '='));
+  state_.open = Document::None;
+  state_.items.clear();
+  state_.payments.clear();
+  Answer ok;
+  ok.values = PlainValue("COO", state_.coo);
+  return ok;
+}
+
+Answer Printer::OpenVoucher(const std::vector<Param>& params, const DateTime& now) {
+  if (state_.open != Document::None) return ErrorAnswer(kDocumentOpen, "Ha documento aberto");
+  const Param* method = Find(params, "MeioPagamento");
+  if (method == nullptr) return Missing("MeioPagamento");
+  const Param* amount = Find(params, "Valor");
+  if (amount == nullptr) return Missing("Valor");
+  long long cents = 0;
+  if (!ParseDecimal(amount->value, 2, &cents) || cents == 0) return Invalid("Valor");
+  state_.open = Document::Voucher;
+  StartDocument("COMPROVANTE CREDITO OU DEBITO", now);
+  PrintColumns(method->value, FormatMoney(cents));
+  Answer ok;
+  ok.values = PlainValue("COO", state_.coo);
+  return ok;
+}
+
+Answer Printer::PrintVoucherText(const std::vector<Param>& params, const DateTime&) {
+  if (state_.open != Document::Voucher) {
+    return ErrorAnswer(kVoucherClosed, "Nao ha comprovante aberto");
+  }
+  const Param* text = Find(params, "Texto");
+  if (text == nullptr) return Missing("Texto");
+  Print(text->value);
+  return Answer{};
+}
+
+Answer Printer::CloseVoucher(const std::vector<Param>&, const DateTime&) {
+  if (state_.open != Document::Voucher) {
+    return ErrorAnswer(kVoucherClosed, "Nao ha comprovante aberto");
+  }
+  Print(std::string(kWidth, '='));
+  state_.open = Document::None;
+  Answer ok;
+  ok.values = PlainValue("COO", state_.coo);
+  return ok;
+}
+
+Answer Printer::ReduceZ(const std::vector<Param>&, const DateTime& now) {
+  if (state_.open != Document::None) return ErrorAnswer(kDocumentOpen, "Ha documento aberto");
+  StartDocument("REDUCAO Z", now);
+  PrintColumns("CONTADOR DE REDUCAO Z", Padded(state_.crz + 1, 4));
+  PrintColumns("CUPONS NO DIA", std::to_string(state_.dayReceipts));
+  PrintColumns("VENDA BRUTA DIARIA", FormatMoney(state_.daySalesCents));
+  PrintColumns("GRANDE TOTAL", FormatMoney(state_.grandTotalCents));
+  Print(std::string(kWidth, '='));
+  ++state_.crz;
+  state_.daySalesCents = 0;
+  state_.dayReceipts = 0;
+  Answer ok;
+  ok.values = PlainValue("ContadorReducaoZ", state_.crz) + " " +
+              DateValue("DataMovimento", now.day, now.month, now.year);
+  return ok;
+}
+
+Answer Printer::Sell(const std::vector<Param>& params, const DateTime&) {
   if (state_.open != Document::Receipt) return ErrorAnswer(kReceiptClosed, "Nao ha cupom aberto");
   if (!state_.payments.empty()) {
     return ErrorAnswer(kPaymentStarted, "Pagamento ja iniciado");
@@ -347,7 +387,7 @@ Answer Printer::Sell(const std::vector<Param>& params) {
   return ok;
 }
 
-Answer Printer::Pay(const std::vector<Param>& params) {
+Answer Printer::Pay(const std::vector<Param>& params, const DateTime&) {
   if (state_.open != Document::Receipt) return ErrorAnswer(kReceiptClosed, "Nao ha cupom aberto");
   if (state_.items.empty()) return ErrorAnswer(kNoItems, "Cupom sem itens");
   const Param* method = Find(params, "MeioPagamento");
@@ -373,7 +413,7 @@ Answer Printer::Pay(const std::vector<Param>& params) {
   return ok;
 }
 
-Answer Printer::Close(const std::vector<Param>& params) {
+Answer Printer::Close(const std::vector<Param>& params, const DateTime&) {
   if (state_.open != Document::Receipt) return ErrorAnswer(kReceiptClosed, "Nao ha cupom aberto");
   if (state_.items.empty()) return ErrorAnswer(kNoItems, "Cupom sem itens");
   const long long total = TotalCents();
@@ -400,7 +440,7 @@ Answer Printer::Close(const std::vector<Param>& params) {
   return ok;
 }
 
-Answer Printer::ReadPrint(const std::vector<Param>& params) {
+Answer Printer::ReadPrint(const std::vector<Param>& params, const DateTime&) {
   long long start = 0;
   if (const Param* s = Find(params, "Inicio")) {
     if (!ParseDecimal(s->value, 0, &start)) return Invalid("Inicio");

@@ -97,10 +97,25 @@ class Printer {
   static constexpr size_t kMaxPrintChunk = 3000;
 
  private:
-  Answer Sell(const std::vector<Param>& params);
-  Answer Pay(const std::vector<Param>& params);
-  Answer Close(const std::vector<Param>& params);
-  Answer ReadPrint(const std::vector<Param>& params);
+  struct Command;
+  static const Command kCommands[];
+
+  // The commands, one member each; every one takes the request's
+  // parameters and the time of day, whether it needs them or not.
+  Answer ReadText(const std::vector<Param>& params, const DateTime& now);
+  Answer ReadInteger(const std::vector<Param>& params, const DateTime& now);
+  Answer ReadMoney(const std::vector<Param>& params, const DateTime& now);
+  Answer ReadDateTime(const std::vector<Param>& params, const DateTime& now);
+  Answer ReadPrint(const std::vector<Param>& params, const DateTime& now);
+  Answer OpenReceipt(const std::vector<Param>& params, const DateTime& now);
+  Answer Sell(const std::vector<Param>& params, const DateTime& now);
+  Answer Pay(const std::vector<Param>& params, const DateTime& now);
+  Answer Close(const std::vector<Param>& params, const DateTime& now);
+  Answer CancelReceipt(const std::vector<Param>& params, const DateTime& now);
+  Answer OpenVoucher(const std::vector<Param>& params, const DateTime& now);
+  Answer PrintVoucherText(const std::vector<Param>& params, const DateTime& now);
+  Answer CloseVoucher(const std::vector<Param>& params, const DateTime& now);
+  Answer ReduceZ(const std::vector<Param>& params, const DateTime& now);
   void StartDocument(std::string_view title, const DateTime& now);
   void Print(std::string_view line);
   void PrintColumns(std::string_view left, std::string_view right);
