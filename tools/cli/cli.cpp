@@ -7,6 +7,8 @@
 #include "common/cp1252.h"
 #include "common/escape.h"
 #include "common/numbers.h"
+#include "common/param_rules.h"
+#include "tarvo.h"
 
 namespace tarvo::cli {
 
@@ -114,17 +116,7 @@ bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
   }
   out->name = std::string(name);
   out->value = std::string(arg.substr(eq + 1));
-  // Nothing is escaped on the way to the printer, so a value that holds its
-  // own delimiter would change the meaning of the whole parameter text.
-  const char* clash = nullptr;
-  if (out->type == 7 && out->value.find('"') != std::string::npos) {
-    clash = "a quoted value (type 7) cannot hold '\"'";
-  } else if ((out->type == 2 || out->type == 3) && out->value.find('#') != std::string::npos) {
-    clash = "a date or time value (type 2 or 3) cannot hold '#'";
-  } else if (out->type != 7 && out->type != 2 && out->type != 3 &&
-             out->value.find(' ') != std::string::npos) {
-    clash = "a plain value cannot hold a blank; use type 7 (NAME:7=VALUE) for text";
-  }
+  const char* clash = tools::ParamValueProblem(out->type, out->value);
   if (clash != nullptr) {
     *error = "parameter " + out->name + ": " + clash;
     return false;
@@ -132,26 +124,18 @@ bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
   return true;
 }
 
-ParseResult ParseArguments(const std::vector<std::string>& args, std::string_view envPort,
-                           Options* out, std::string* error) {
-  *out = Options{};
-  out->port = std::string(envPort);
-  std::vector<std::string> words;    // the command and its parameters
-  std::vector<std::string> returns;  // -r names
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      words.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    // --name=value form for long options.
-    std::string name = a, inlineValue;
-    bool hasInline = false;
+namespace {
+
+// The option at args[*i], with its "--name=value" form split.
+struct OptionWord {
+  const std::vector<std::string>& args;
+  size_t* i;
+  std::string name;
+  std::string inlineValue;
+  bool hasInline = false;
+
+  OptionWord(const std::vector<std::string>& all, size_t* at) : args(all), i(at), name(all[*at]) {
+    const std::string& a = all[*at];
     if (a.size() > 2 && a[1] == '-') {
       const size_t eq = a.find('=');
       if (eq != std::string::npos) {
@@ -160,60 +144,72 @@ ParseResult ParseArguments(const std::vector<std::string>& args, std::string_vie
         hasInline = true;
       }
     }
-    auto value = [&](std::string* v) {
-      if (hasInline) {
-        *v = inlineValue;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        *error = "option " + name + " needs a value";
-        return false;
-      }
-      *v = args[++i];
-      return true;
-    };
-    auto flag = [&]() {
-      if (hasInline) {
-        *error = "option " + name + " takes no value";
-        return false;
-      }
-      return true;
-    };
-    std::string v;
-    if (name == "-h" || name == "--help") {
-      return ParseResult::Help;
-    } else if (name == "--version") {
-      return ParseResult::Version;
-    } else if (name == "-p" || name == "--port") {
-      if (!value(&out->port)) return ParseResult::Error;
-    } else if (name == "-r" || name == "--return") {
-      if (!value(&v)) return ParseResult::Error;
-      if (!ValidName(v)) {
-        *error = "-r: bad value name '" + v + "'";
-        return ParseResult::Error;
-      }
-      returns.push_back(v);
-    } else if (name == "-f" || name == "--file") {
-      if (!value(&out->scriptFile)) return ParseResult::Error;
-    } else if (name == "-t" || name == "--timeout") {
-      long long ms = 0;
-      if (!value(&v)) return ParseResult::Error;
-      if (!tools::ParseInteger(v, 0, INT_MAX, &ms)) {
-        *error = "--timeout: milliseconds, a number from 0 up";
-        return ParseResult::Error;
-      }
-      out->timeoutMs = static_cast<int>(ms);
-    } else if (name == "--trace-dir") {
-      if (!value(&out->traceDir)) return ParseResult::Error;
-      out->trace = true;
-    } else if (bool* on = SwitchOf(name, out)) {
-      if (!flag()) return ParseResult::Error;
-      *on = true;
-    } else {
-      *error = "unknown option '" + a + "'";
-      return ParseResult::Error;
-    }
   }
+
+  // The option's value: after '=' or the next argument.
+  bool Value(std::string* v, std::string* error) {
+    if (hasInline) {
+      *v = inlineValue;
+      return true;
+    }
+    if (*i + 1 >= args.size()) {
+      *error = "option " + name + " needs a value";
+      return false;
+    }
+    *v = args[++*i];
+    return true;
+  }
+
+  bool NoValue(std::string* error) {
+    if (hasInline) *error = "option " + name + " takes no value";
+    return !hasInline;
+  }
+};
+
+// One option of the command line. Run when it was taken, Help or Version
+// when it asks for them, Error when it is refused.
+ParseResult TakeOption(OptionWord& o, Options* out, std::vector<std::string>* returns,
+                       std::string* error) {
+  const std::string& name = o.name;
+  std::string v;
+  if (name == "-h" || name == "--help") return ParseResult::Help;
+  if (name == "--version") return ParseResult::Version;
+  bool taken = true;
+  if (name == "-p" || name == "--port") {
+    taken = o.Value(&out->port, error);
+  } else if (name == "-r" || name == "--return") {
+    taken = o.Value(&v, error);
+    if (taken && !ValidName(v)) {
+      *error = "-r: bad value name '" + v + "'";
+      taken = false;
+    }
+    if (taken) returns->push_back(v);
+  } else if (name == "-f" || name == "--file") {
+    taken = o.Value(&out->scriptFile, error);
+  } else if (name == "-t" || name == "--timeout") {
+    long long ms = 0;
+    taken = o.Value(&v, error);
+    if (taken && !tools::ParseInteger(v, 0, INT_MAX, &ms)) {
+      *error = "--timeout: milliseconds, a number from 0 up";
+      taken = false;
+    }
+    out->timeoutMs = static_cast<int>(ms);
+  } else if (name == "--trace-dir") {
+    taken = o.Value(&out->traceDir, error);
+    out->trace = out->trace || taken;
+  } else if (bool* on = SwitchOf(name, out)) {
+    taken = o.NoValue(error);
+    *on = *on || taken;
+  } else {
+    *error = "unknown option '" + o.args[*o.i] + "'";
+    taken = false;
+  }
+  return taken ? ParseResult::Run : ParseResult::Error;
+}
+
+// What the options and words make together, once all are read.
+ParseResult FinishArguments(std::vector<std::string> words, const std::vector<std::string>& returns,
+                            Options* out, std::string* error) {
   if (out->port.empty()) {
     *error = "no port: give -p PORT (or set TARVO_PORT)";
     return ParseResult::Error;
@@ -245,6 +241,32 @@ ParseResult ParseArguments(const std::vector<std::string>& args, std::string_vie
   if (!ParseCommandWords(words, &arg, error)) return ParseResult::Error;
   out->commands.push_back(std::move(arg));
   return ParseResult::Run;
+}
+
+}  // namespace
+
+ParseResult ParseArguments(const std::vector<std::string>& args, std::string_view envPort,
+                           Options* out, std::string* error) {
+  *out = Options{};
+  out->port = std::string(envPort);
+  std::vector<std::string> words;    // the command and its parameters
+  std::vector<std::string> returns;  // -r names
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      words.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    OptionWord option(args, &i);
+    const ParseResult taken = TakeOption(option, out, &returns, error);
+    if (taken != ParseResult::Run) return taken;
+  }
+  return FinishArguments(std::move(words), returns, out, error);
 }
 
 bool ParseCommandWords(const std::vector<std::string>& words, CommandSpec* out,
@@ -392,9 +414,9 @@ bool ConvertToCp1252(std::vector<CommandSpec>* commands, std::string* error) {
 int ExitStatusOf(const Outcome& o) {
   if (o.command == "identify") {
     if (o.result == 0) return 0;
-    return (o.result < 0 || o.result == 11010) ? 3 : 1;
+    return (o.result < 0 || o.result == TARVO_PROTOCOL_FAILURE) ? 3 : 1;
   }
-  if (o.result != 1 || o.code == 11010) return 3;
+  if (o.result != 1 || o.code == TARVO_PROTOCOL_FAILURE) return 3;
   return o.code == 0 ? 0 : 1;
 }
 

@@ -135,7 +135,7 @@ Outcome Identify(int startResult) {
                   std::strcmp(r.command, "LeTexto") == 0 ? "ValorTexto" : "ValorInteiro");
     std::snprintf(cmd.params[0].name, sizeof cmd.params[0].name, "%s", r.param);
     std::snprintf(cmd.params[0].value, sizeof cmd.params[0].value, "%s", r.value);
-    cmd.params[0].type = 7;
+    cmd.params[0].type = TARVO_TYPE_QUOTED;
     static char text[TARVO_FC_TEXT_SIZE];
     int length = 0;
     const int code = FC_Operacao(1, &cmd, &length, text);
@@ -228,62 +228,110 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
+// The commands to run, from the command line or the script: the status to
+// exit with at once (help, version, a refused argument), or -1.
+int ReadCommandLine(int argc, char** argv, Options* options) {
   std::string error;
   const char* envPort = std::getenv("TARVO_PORT");
   switch (tarvo::cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc),
-                                     envPort ? envPort : "", &options, &error)) {
+                                     envPort ? envPort : "", options, &error)) {
     case tarvo::cli::ParseResult::Help: std::fputs(tarvo::cli::kUsage, stdout); return 0;
-    case tarvo::cli::ParseResult::Version: std::puts("tarvo 2.9.0"); return 0;
+    case tarvo::cli::ParseResult::Version: std::puts("tarvo " TARVO_VERSION_TEXT); return 0;
     case tarvo::cli::ParseResult::Error:
       std::fprintf(stderr, "tarvo: %s\nTry 'tarvo --help' for more information.\n", error.c_str());
       return 2;
     case tarvo::cli::ParseResult::Run: break;
   }
-  if (!options.scriptFile.empty()) {
+  if (!options->scriptFile.empty()) {
     std::string text;
-    if (!ReadAll(options.scriptFile, &text)) {
-      return Fail("cannot read " + options.scriptFile + ": " + std::strerror(errno));
+    if (!ReadAll(options->scriptFile, &text)) {
+      return Fail("cannot read " + options->scriptFile + ": " + std::strerror(errno));
     }
-    if (!tarvo::cli::ParseScript(text, &options.commands, &error)) {
-      return Fail(options.scriptFile + ": " + error);
+    if (!tarvo::cli::ParseScript(text, &options->commands, &error)) {
+      return Fail(options->scriptFile + ": " + error);
     }
   }
-  if (!options.raw && !tarvo::cli::ConvertToCp1252(&options.commands, &error)) return Fail(error);
+  if (!options->raw && !tarvo::cli::ConvertToCp1252(&options->commands, &error)) {
+    return Fail(error);
+  }
+  return -1;
+}
+
+// Where the trace files go: the process's current directory, so it moves
+// into a new temporary one or --trace-dir.
+struct TraceDir {
+  std::string path;
+  bool remove = false;  // a temporary one, removed at the end
+};
+
+// Enters the trace directory, with relative paths made absolute first so
+// that they survive the move: the status to exit with on failure, or -1.
+int EnterTraceDir(const Options& options, std::string* port, TraceDir* dir) {
+  if (const char* reg = std::getenv("TARVO_REGISTRY")) {
+    setenv("TARVO_REGISTRY", Absolute(reg).c_str(), 1);
+  }
+  if (!port->empty() && port->find('/') != std::string::npos) *port = Absolute(*port);
+  if (options.traceDir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-trace.XXXXXX";
+    std::vector<char> buffer(templ.begin(), templ.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+      return Fail(std::string("cannot create a temporary directory: ") + std::strerror(errno));
+    }
+    dir->path = buffer.data();
+    dir->remove = true;
+  } else {
+    dir->path = Absolute(options.traceDir);
+    if (mkdir(dir->path.c_str(), 0700) != 0 && errno != EEXIST) {
+      return Fail("cannot create " + dir->path + ": " + std::strerror(errno));
+    }
+  }
+  if (chdir(dir->path.c_str()) != 0) {
+    return Fail("cannot enter " + dir->path + ": " + std::strerror(errno));
+  }
+  return -1;
+}
+
+void LeaveTraceDir(const TraceDir& dir) {
+  if (dir.path.empty()) return;
+  ShowTrace(dir.path);
+  if (dir.remove) RemoveTree(dir.path);
+}
+
+// Runs the printer commands in order, printing each outcome: the worst
+// exit status, from the start-up's `status` on, or 2 when a command could
+// not be staged. *first says whether nothing was printed yet.
+int RunCommands(const Options& options, int handle, bool* first, int status) {
+  for (const auto& step : options.commands) {
+    if (step.command == "identify") continue;
+    std::string problem;
+    const Outcome o = Run(handle, step, options.timeoutMs, &problem);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "tarvo: %s%s\n",
+                   step.line ? ("line " + std::to_string(step.line) + ": ").c_str() : "",
+                   problem.c_str());
+      return 2;
+    }
+    Print(options, o, *first);
+    *first = false;
+    const int s = tarvo::cli::ExitStatusOf(o);
+    if (s > status) status = s;
+    if (s != 0 && !options.keepGoing) break;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const int status = ReadCommandLine(argc, argv, &options); status >= 0) return status;
   // A port name is a file name: passed as it is, never converted.
   std::string port = options.port;
-
-  // The trace files live in the current directory of the process.
-  std::string traceDir;
-  bool removeTraceDir = false;
+  TraceDir traceDir;
   if (options.trace) {
-    // Relative paths must survive the change of directory.
-    if (const char* reg = std::getenv("TARVO_REGISTRY")) {
-      setenv("TARVO_REGISTRY", Absolute(reg).c_str(), 1);
-    }
-    if (!port.empty() && port.find('/') != std::string::npos) port = Absolute(port);
-    if (options.traceDir.empty()) {
-      const char* tmp = std::getenv("TMPDIR");
-      std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-trace.XXXXXX";
-      std::vector<char> buffer(templ.begin(), templ.end());
-      buffer.push_back('\0');
-      if (mkdtemp(buffer.data()) == nullptr) {
-        return Fail(std::string("cannot create a temporary directory: ") + std::strerror(errno));
-      }
-      traceDir = buffer.data();
-      removeTraceDir = true;
-    } else {
-      traceDir = Absolute(options.traceDir);
-      if (mkdir(traceDir.c_str(), 0700) != 0 && errno != EEXIST) {
-        return Fail("cannot create " + traceDir + ": " + std::strerror(errno));
-      }
-    }
-    if (chdir(traceDir.c_str()) != 0) {
-      return Fail("cannot enter " + traceDir + ": " + std::strerror(errno));
-    }
+    if (const int status = EnterTraceDir(options, &port, &traceDir); status >= 0) return status;
   }
 
   const bool facade = options.trace || options.commands.front().command == "identify";
@@ -299,8 +347,7 @@ int main(int argc, char** argv) {
       status = tarvo::cli::ExitStatusOf(o);
     }
     if (r != 0) {
-      if (!traceDir.empty()) ShowTrace(traceDir);
-      if (removeTraceDir) RemoveTree(traceDir);
+      LeaveTraceDir(traceDir);
       return status;
     }
   } else {
@@ -311,33 +358,12 @@ int main(int argc, char** argv) {
       return 3;
     }
   }
-
-  for (const auto& step : options.commands) {
-    if (step.command == "identify") continue;
-    std::string problem;
-    const Outcome o = Run(handle, step, options.timeoutMs, &problem);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "tarvo: %s%s\n",
-                   step.line ? ("line " + std::to_string(step.line) + ": ").c_str() : "",
-                   problem.c_str());
-      status = 2;
-      break;
-    }
-    Print(options, o, first);
-    first = false;
-    const int s = tarvo::cli::ExitStatusOf(o);
-    if (s > status) status = s;
-    if (s != 0 && !options.keepGoing) break;
-  }
-
+  status = RunCommands(options, handle, &first, status);
   if (facade) {
     FC_Finaliza();
   } else {
     EncerraDriver(handle);
   }
-  if (!traceDir.empty()) {
-    ShowTrace(traceDir);
-    if (removeTraceDir) RemoveTree(traceDir);
-  }
+  LeaveTraceDir(traceDir);
   return status;
 }

@@ -537,6 +537,82 @@ std::vector<std::string_view> Split(std::string_view text, char sep) {
 
 }  // namespace
 
+namespace {
+
+const char* ParseDocument(std::string_view value, Document* open) {
+  if (value == "receipt") {
+    *open = Document::Receipt;
+  } else if (value == "voucher") {
+    *open = Document::Voucher;
+  } else if (value == "none") {
+    *open = Document::None;
+  } else {
+    return "bad document state";
+  }
+  return nullptr;
+}
+
+const char* ParseItem(std::string_view value, std::vector<Item>* items) {
+  const auto f = Split(value, '|');
+  Item i;
+  if (f.size() != 5 || !ToNumber(f[2], &i.quantityMilli) || !ToNumber(f[3], &i.priceCents) ||
+      !ToNumber(f[4], &i.totalCents)) {
+    return "bad item";
+  }
+  i.code = PercentDecode(f[0]);
+  i.description = PercentDecode(f[1]);
+  items->push_back(i);
+  return nullptr;
+}
+
+const char* ParsePayment(std::string_view value, std::vector<Payment>* payments) {
+  const auto f = Split(value, '|');
+  Payment p;
+  if (f.size() != 2 || !ToNumber(f[1], &p.cents)) return "bad payment";
+  p.method = PercentDecode(f[0]);
+  payments->push_back(p);
+  return nullptr;
+}
+
+// Numeric keys other than these belong to the session memory or to a later
+// version; they are skipped.
+void SetNumber(std::string_view key, long long n, PrinterState* s) {
+  if (key == "ecf") {
+    s->ecf = static_cast<int>(n);
+  } else if (key == "coo") {
+    s->coo = static_cast<int>(n);
+  } else if (key == "crz") {
+    s->crz = static_cast<int>(n);
+  } else if (key == "grandTotal") {
+    s->grandTotalCents = n;
+  } else if (key == "daySales") {
+    s->daySalesCents = n;
+  } else if (key == "dayReceipts") {
+    s->dayReceipts = static_cast<int>(n);
+  }
+}
+
+// One "key=value" line into the state: null, or what is wrong with it.
+const char* ParseStateLine(std::string_view key, std::string_view value, PrinterState* s) {
+  long long n = 0;
+  if (key == "serial") {
+    s->serial = PercentDecode(value);
+  } else if (key == "lastPrinted") {
+    s->lastPrinted = PercentDecode(value);
+  } else if (key == "open") {
+    return ParseDocument(value, &s->open);
+  } else if (key == "item") {
+    return ParseItem(value, &s->items);
+  } else if (key == "payment") {
+    return ParsePayment(value, &s->payments);
+  } else if (ToNumber(value, &n)) {
+    SetNumber(key, n, s);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool ParseState(std::string_view text, PrinterState* state, std::string* error) {
   PrinterState s;
   int lineNo = 0;
@@ -544,60 +620,12 @@ bool ParseState(std::string_view text, PrinterState* state, std::string* error) 
     ++lineNo;
     if (line.empty() || line[0] == '#') continue;
     const size_t eq = line.find('=');
-    auto fail = [&](const char* what) {
-      *error = "line " + std::to_string(lineNo) + ": " + what;
+    const char* wrong = eq == std::string_view::npos
+                            ? "no '='"
+                            : ParseStateLine(line.substr(0, eq), line.substr(eq + 1), &s);
+    if (wrong != nullptr) {
+      *error = "line " + std::to_string(lineNo) + ": " + wrong;
       return false;
-    };
-    if (eq == std::string_view::npos) return fail("no '='");
-    const std::string_view key = line.substr(0, eq);
-    const std::string_view value = line.substr(eq + 1);
-    long long n = 0;
-    if (key == "serial") {
-      s.serial = PercentDecode(value);
-    } else if (key == "lastPrinted") {
-      s.lastPrinted = PercentDecode(value);
-    } else if (key == "open") {
-      if (value == "receipt") {
-        s.open = Document::Receipt;
-      } else if (value == "voucher") {
-        s.open = Document::Voucher;
-      } else if (value == "none") {
-        s.open = Document::None;
-      } else {
-        return fail("bad document state");
-      }
-    } else if (key == "item") {
-      const auto f = Split(value, '|');
-      Item i;
-      if (f.size() != 5 || !ToNumber(f[2], &i.quantityMilli) || !ToNumber(f[3], &i.priceCents) ||
-          !ToNumber(f[4], &i.totalCents)) {
-        return fail("bad item");
-      }
-      i.code = PercentDecode(f[0]);
-      i.description = PercentDecode(f[1]);
-      s.items.push_back(i);
-    } else if (key == "payment") {
-      const auto f = Split(value, '|');
-      Payment p;
-      if (f.size() != 2 || !ToNumber(f[1], &p.cents)) return fail("bad payment");
-      p.method = PercentDecode(f[0]);
-      s.payments.push_back(p);
-    } else if (ToNumber(value, &n)) {
-      if (key == "ecf") {
-        s.ecf = static_cast<int>(n);
-      } else if (key == "coo") {
-        s.coo = static_cast<int>(n);
-      } else if (key == "crz") {
-        s.crz = static_cast<int>(n);
-      } else if (key == "grandTotal") {
-        s.grandTotalCents = n;
-      } else if (key == "daySales") {
-        s.daySalesCents = n;
-      } else if (key == "dayReceipts") {
-        s.dayReceipts = static_cast<int>(n);
-      }
-      // Other numeric keys belong to the session memory or to a later
-      // version; they are skipped.
     }
   }
   *state = std::move(s);

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <fstream>
+#include <string>
 
 #include "common/escape.h"
 #include "common/numbers.h"
+#include "common/param_rules.h"
 
 namespace tarvo::tools {
 namespace {
@@ -33,6 +36,26 @@ TEST(Escape, EachStyleKeepsItsOutputOnOneLine) {
   EXPECT_EQ(Escape(text, EscapeStyle::Line), "a\\\\b\\n\"\\x01\\x7f\xe3");
   EXPECT_EQ(Escape(text, EscapeStyle::Json), "a\\\\b\\n\\\"\\u0001\\u007f\xe3");
   EXPECT_EQ(Escape(text, EscapeStyle::Frame), "a\\b\\n\"\\x01\\x7F\\xE3");
+}
+
+// The cases the Python module's own copy of the rules is tested against too.
+TEST(ParamValueProblem, AgreesWithTheSharedCases) {
+  std::ifstream in(TARVO_PARAM_CASES);
+  ASSERT_TRUE(in) << TARVO_PARAM_CASES;
+  std::string line;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t tab1 = line.find('\t');
+    const size_t tab2 = line.find('\t', tab1 + 1);
+    ASSERT_NE(tab2, std::string::npos) << line;
+    const int type = std::stoi(line.substr(0, tab1));
+    const bool ok = line.substr(tab1 + 1, tab2 - tab1 - 1) == "ok";
+    const std::string value = line.substr(tab2 + 1);
+    EXPECT_EQ(ParamValueProblem(type, value) == nullptr, ok) << line;
+    ++cases;
+  }
+  EXPECT_GT(cases, 10);
 }
 
 }  // namespace
