@@ -97,6 +97,19 @@ extern "C" {
 #define TARVO_MAX_PARAMS 511
 /* Longest device name ("/dev/...") IniciaDriver accepts. */
 #define TARVO_MAX_PORT_NAME 39
+/* Entries of FcCommand.params. */
+#define TARVO_FC_PARAM_COUNT 17
+
+/* ---- Parameter type codes (AdicionaParam's Tipo, FcParam.type) --------- */
+
+/* Written bare: Nome=Valor. Every code not named below is written so too. */
+#define TARVO_TYPE_PLAIN 0
+/* A date, written between '#': Nome=#dd/mm/yyyy#. */
+#define TARVO_TYPE_DATE 2
+/* A time of day, written between '#': Nome=#hh:mm:ss#. */
+#define TARVO_TYPE_TIME 3
+/* Text, written between double quotes: Nome="Valor". */
+#define TARVO_TYPE_QUOTED 7
 
 /* ---- Driver calls: session --------------------------------------------- */
 
@@ -144,8 +157,9 @@ TARVO_API int TARVO_CALL TARVO_LimpaParams(int Handle);
 
 /*
  * Appends one parameter to the staged text, joined to the previous one by a
- * blank: Nome=#Valor# for type codes 2 and 3 (dates, times), Nome="Valor"
- * for 7 (quoted text), Nome=Valor for every other code. Nothing is escaped.
+ * blank: Nome=#Valor# for TARVO_TYPE_DATE and TARVO_TYPE_TIME, Nome="Valor"
+ * for TARVO_TYPE_QUOTED, Nome=Valor for every other code (TARVO_TYPE_PLAIN).
+ * Nothing is escaped.
  * Returns 0 after appending; -14 for a wrong handle; -21 for a null name or
  * value; -20 when the staged text would pass 511 characters (the item is
  * refused whole and the text stays as it was).
@@ -213,7 +227,7 @@ typedef struct FcCommand {
   char command[30];     /* printer command, at most 29 characters */
   char returnNames[50]; /* value names wanted, separated by single blanks */
   int32_t timeoutMs;    /* per-byte time-out; below 5000 acts as 5000 */
-  FcParam params[17];   /* only the first numParam entries are read */
+  FcParam params[TARVO_FC_PARAM_COUNT]; /* only the first numParam entries are read */
 } FcCommand;
 
 #ifdef __cplusplus

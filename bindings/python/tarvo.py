@@ -76,6 +76,7 @@ FC_TEXT_SIZE = 4096
 MAX_COMMAND = 59
 MAX_PARAMS = 511
 MAX_PORT_NAME = 39
+FC_PARAM_COUNT = 17
 
 # Type codes of AdicionaParam: 2 and 3 wrap the value in '#', 7 in double
 # quotes; every other code leaves it bare.
@@ -151,7 +152,7 @@ class FcCommand(ctypes.Structure):
         ("command", ctypes.c_char * 30),
         ("returnNames", ctypes.c_char * 50),
         ("timeoutMs", ctypes.c_int32),
-        ("params", FcParam * 17),
+        ("params", FcParam * FC_PARAM_COUNT),
     ]
 
 
@@ -480,6 +481,8 @@ def _check_param(name: str, param: Param) -> tuple[bytes, bytes, int]:
     Nothing is escaped in the printer's language, so a quote inside a quoted
     value, a '#' inside a date, or a blank inside a bare value would end the
     value early and let the rest be read as further parameters.
+    The command-line host keeps the same rules in C++; both are tested
+    against tools/common/tests/param_cases.txt.
     """
     if not _NAME.match(name):
         raise ValueError(f"parameter name {name!r}: letters, digits and '_' only")
@@ -490,7 +493,11 @@ def _check_param(name: str, param: Param) -> tuple[bytes, bytes, int]:
     elif code == TYPE_QUOTED:
         forbidden = b'"'
     else:
-        forbidden = b' "'
+        forbidden = b" "
+        # A bare value opening with '"' reads as a quoted text that runs on
+        # into the parameters after it.
+        if value.startswith(b'"'):
+            raise ValueError(f"value of {name}: a value of type {code} can't start with '\"'")
     bad = [chr(c) for c in forbidden if c in value]
     if bad:
         raise ValueError(f"value of {name}: {bad[0]!r} can't stand in a value of type {code}")

@@ -19,8 +19,8 @@ constexpr int kLastId = 255;
 // How the type code wraps a value: dates and times between '#', quoted text
 // between double quotes, everything else bare.
 const char* ValueMark(int type) {
-  if (type == 2 || type == 3) return "#";
-  if (type == 7) return "\"";
+  if (type == TARVO_TYPE_DATE || type == TARVO_TYPE_TIME) return "#";
+  if (type == TARVO_TYPE_QUOTED) return "\"";
   return "";
 }
 

@@ -43,7 +43,7 @@ int ReadSerialNumber(Identification* id, int* tries) {
   do {
     ++*tries;
     FillRecord(&id->record, "LeTexto", "ValorTexto", "NomeTexto", "NumeroSerieECF");
-    id->record.params[0].type = 7;
+    id->record.params[0].type = TARVO_TYPE_QUOTED;
     code =
         LowSixteenBits(RunFcOperation(1, &id->record, &id->length, id->serial, sizeof id->serial));
   } while (code == kBusyCode && *tries < kMaxIdentifyTries);

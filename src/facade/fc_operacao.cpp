@@ -80,11 +80,10 @@ int GatherValues(int handle, const FcCommand& cmd, int* outLen, char* outText, s
     const size_t nameLen = static_cast<size_t>((blank ? blank : names + total) - (names + i));
     CopyBytes(f.fcName, sizeof f.fcName, names + i, nameLen);
     i += nameLen + 1;
-    const int n = Retorno(handle, 0, f.fcName, 0, f.fcValue, 0);
-    // Not reached through the driver's calls: values are fetched only after
-    // ObtemCodErro gave 0 for this handle, and Retorno then gives neither a
-    // negative code nor 11010. The test stays for a Retorno that could.
-    if (n < 0 || n == TARVO_PROTOCOL_FAILURE) return TARVO_VALUE_UNREADABLE;
+    // Values are fetched only after ObtemCodErro gave 0 for this handle, so
+    // Retorno gives a count here, never a negative code or a protocol
+    // failure; what it stored is what is gathered.
+    Retorno(handle, 0, f.fcName, 0, f.fcValue, 0);
     // A date or time cut short by the end of the answer counts 8 or 10
     // while fewer characters were stored: the text holds what was stored,
     // and *outLen counts what the text holds.
