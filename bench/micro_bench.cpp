@@ -12,6 +12,7 @@
 
 #include "driver/driver_state.h"
 #include "driver/value_lookup.h"
+#include "protocol/engine.h"
 #include "protocol/frame.h"
 #include "tarvo.h"
 #include "trace/trace.h"
@@ -59,7 +60,8 @@ std::string ManyValues() {
 
 void BM_BuildRequest_LeTexto(benchmark::State& state) {
   for (auto _ : state) {
-    tarvo::BuildRequest("123", "LeTexto", "NomeTexto=\"NumeroSerieECF\"");
+    tarvo::BuildRequest(driverState.bufTx, sizeof driverState.bufTx, "123", "LeTexto",
+                        "NomeTexto=\"NumeroSerieECF\"");
     benchmark::DoNotOptimize(driverState.bufTx);
   }
 }
@@ -70,7 +72,8 @@ void BM_BuildRequest_LongParams(benchmark::State& state) {
                        "\" PrecoUnitario=4,50 Quantidade=2 CodigoProduto=\"7891234567890\"";
   params.resize(511);
   for (auto _ : state) {
-    tarvo::BuildRequest("123", "VendeItem", params.c_str());
+    tarvo::BuildRequest(driverState.bufTx, sizeof driverState.bufTx, "123", "VendeItem",
+                        params.c_str());
     benchmark::DoNotOptimize(driverState.bufTx);
   }
 }
@@ -109,9 +112,11 @@ BENCHMARK(BM_FramingPerByte_LeImpressao4K);
 
 // ---- DecodeResponse ------------------------------------------------------------
 
+// Decoding and storing the result, as the engine does with every answer.
 void Decode(benchmark::State& state, const std::string& frame, int id) {
   for (auto _ : state) {
     const tarvo::DecodeResult r = tarvo::DecodeResponse(frame.data(), frame.size(), id);
+    tarvo::StoreAnswer(driverState, frame.data(), r);
     benchmark::DoNotOptimize(r);
   }
   state.counters["bytes"] = static_cast<double>(frame.size());
@@ -166,7 +171,8 @@ BENCHMARK(BM_LookupValue_PrintText4K);
 // Retorno as a host calls it, on the answer DecodeResponse stored.
 void RetornoOn(benchmark::State& state, const std::string& values, const char* name) {
   const std::string frame = Answer(123, "0", values);
-  tarvo::DecodeResponse(frame.data(), frame.size(), 123);
+  tarvo::StoreAnswer(driverState, frame.data(),
+                     tarvo::DecodeResponse(frame.data(), frame.size(), 123));
   driverState.fArq = 1;
   static char out[TARVO_VALUE_SIZE];
   int stored = 0;

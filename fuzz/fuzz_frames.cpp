@@ -1,7 +1,7 @@
-// The framing rule and DecodeResponse over arbitrary byte streams, as the
-// exchange engine applies them: bytes are stored in bufRx one by one, the
-// receiver says when a frame is complete, and each complete frame is
-// decoded against the request's id.
+// The framing rule, DecodeResponse and the storing of its result over
+// arbitrary byte streams, as the exchange engine applies them: bytes are stored in bufRx one by
+// one, the receiver says when a frame is complete, and each complete frame is decoded against the
+// request's id.
 //
 // Input: a flags byte (bit 0: the answer of a LeImpressao request, whose
 // quoted text may hold '}'; bit 1: a well-formed frame built from the input
@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "driver/driver_state.h"
 #include "fuzz_support.h"
+#include "protocol/engine.h"
 #include "protocol/frame.h"
 
 using namespace tarvo;
@@ -126,6 +127,7 @@ void Receive(const uint8_t* bytes, size_t size, bool leImpressao, int idSent) {
     // Outside LeImpressao the first '}' after the '{' ends the frame.
     if (!leImpressao) FUZZ_CHECK(std::memchr(d.bufRx, '}', n - 1) == nullptr);
     const DecodeResult r = DecodeResponse(d.bufRx, n, idSent);
+    StoreAnswer(d, d.bufRx, r);
     CheckDecoded(d.bufRx, n, idSent, r);
     receiver.Begin(leImpressao);
     d.rxCount = 0;
@@ -152,6 +154,7 @@ void RoundTrip(Input* in, bool leImpressao, int idSent) {
 
   DriverState& d = driverState;
   const DecodeResult r = DecodeResponse(frame.c_str(), frame.size(), idSent);
+  StoreAnswer(d, frame.c_str(), r);
   FUZZ_CHECK(r.kind == DecodeResult::Accepted);
   CheckDecoded(frame.c_str(), frame.size(), idSent, r);
   FUZZ_CHECK(std::strcmp(d.errCodeText, code) == 0);

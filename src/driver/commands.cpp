@@ -88,7 +88,7 @@ extern "C" TARVO_API int TARVO_CALL ExecutaComando(int Handle, const char* Coman
     params = d.lastParams;
   }
 
-  const int result = EnviaComando(d.idText, command, params);
+  const int result = EnviaComando(d, d.idText, command, params);
   LimpaParams(Handle);
   d.cmdBusy = 0;
   if (result > 0) return 1;

@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "driver/driver_state.h"
 #include "protocol/frame.h"
+#include "tarvo.h"
 #include "trace/trace.h"
 
 namespace tarvo {
@@ -18,7 +19,6 @@ constexpr uint32_t kBreakMs = 55;
 constexpr int kRecoveryTimeoutMs = 55;
 constexpr int kFinalPulses = 10;
 constexpr uint32_t kFinalWaitMs = 110;
-constexpr int kProtocolFailure = 11010;
 
 constexpr const char* kNoCts = "Sem sinal de CTS";
 constexpr const char* kTransmitError = "Erro de Transmissao";
@@ -27,13 +27,14 @@ constexpr const char* kSectionError = "Erro de Secao ou CRC";
 
 // The most bytes one frame may hold: each stored byte is followed by a zero.
 constexpr int kMaxFrame = static_cast<int>(sizeof DriverState::bufRx) - 1;
+static_assert(kMaxFrame == kMaxAnswerLength, "the decoder reads what the engine can hold");
+static_assert(sizeof DriverState::respCopy == kMaxAnswerLength + 1, "respCopy holds any answer");
 
-int Fail(const char* circumstance) {
-  DriverState& d = driverState;
-  d.CodigoUltimoErro = kProtocolFailure;
+int Fail(DriverState& d, const char* circumstance) {
+  d.CodigoUltimoErro = TARVO_PROTOCOL_FAILURE;
   CopyText(d.nomeErro, "ErroProtTimeout");
   CopyText(d.circunstancia, circumstance);
-  CopyText(d.errCodeText, "11010");
+  WriteDecimal(d.errCodeText, sizeof d.errCodeText, TARVO_PROTOCOL_FAILURE);
   return -1;
 }
 
@@ -45,16 +46,14 @@ struct ReadResult {
 
 // One byte into bufRx at rxCount, which the caller keeps below kMaxFrame so
 // that the zero after it stays inside the buffer.
-ReadResult ReadOneByte(uint32_t timeoutMs) {
-  DriverState& d = driverState;
+ReadResult ReadOneByte(DriverState& d, uint32_t timeoutMs) {
   ReadResult r{0, 0};
   r.retRead = d.port.Read(d.bufRx + d.rxCount, 1, &r.dwRead, nullptr, timeoutMs);
   d.bufRx[d.rxCount + 1] = '\0';
   return r;
 }
 
-void PulseControlLines() {
-  DriverState& d = driverState;
+void PulseControlLines(DriverState& d) {
   d.port.ClearRts();
   d.port.ClearDtr();
   sys::SleepMs(kBreakMs);
@@ -65,26 +64,25 @@ void PulseControlLines() {
 // The printer fell silent: wake it with BREAK and control-line pulses. A
 // byte it then sends takes the place of the missing one. When none comes,
 // the port is closed and opened again and the exchange fails.
-bool RecoverFromSilence(ReadResult* last) {
-  DriverState& d = driverState;
+bool RecoverFromSilence(DriverState& d, ReadResult* last) {
   d.savedTimeout = d.Timeout;
   for (int attempt = 0; attempt < kBreakAttempts; ++attempt) {
     if (TraceVerbose()) LogLine("EnviaComando%s BRK-%02d\n", LogTag(), attempt);
     d.port.SetBreak();
     sys::SleepMs(kBreakMs);
     d.port.ClearBreak();
-    PulseControlLines();
+    PulseControlLines(d);
     d.Timeout = kRecoveryTimeoutMs;
-    *last = ReadOneByte(kRecoveryTimeoutMs);
+    *last = ReadOneByte(d, kRecoveryTimeoutMs);
     if (last->GotByte()) {
       d.Timeout = d.savedTimeout;
       if (TraceVerbose()) LogLine("EnviaComando%s <RESPOK>\n", LogTag());
       return true;
     }
   }
-  for (int i = 0; i < kFinalPulses; ++i) PulseControlLines();
+  for (int i = 0; i < kFinalPulses; ++i) PulseControlLines(d);
   sys::SleepMs(kFinalWaitMs);
-  *last = ReadOneByte(static_cast<uint32_t>(d.Timeout));
+  *last = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
   d.Timeout = d.savedTimeout;
   if (last->GotByte()) return true;
 
@@ -97,8 +95,7 @@ bool RecoverFromSilence(ReadResult* last) {
   return false;
 }
 
-bool WaitForCts() {
-  DriverState& d = driverState;
+bool WaitForCts(DriverState& d) {
   if (!d.port.IsCtsOn()) {
     d.ctsReady = 0;
     LogLine("EnviaComando%s CTS_1 OUT\n", LogTag());
@@ -118,8 +115,7 @@ bool WaitForCts() {
   return true;
 }
 
-void BeginFrame(FrameReceiver* receiver, const char* command) {
-  DriverState& d = driverState;
+void BeginFrame(DriverState& d, FrameReceiver* receiver, const char* command) {
   d.bufRx[0] = '\0';
   d.rxCount = 0;
   receiver->Begin(FollowsQuotes(command));
@@ -127,14 +123,37 @@ void BeginFrame(FrameReceiver* receiver, const char* command) {
 
 }  // namespace
 
-int EnviaComando(const char* idText, const char* command, const char* params) {
-  DriverState& d = driverState;
+void StoreAnswer(DriverState& d, const char* frame, const DecodeResult& r) {
+  CopyBytes(d.respCopy, sizeof d.respCopy, frame, r.keptLength);
+  if (r.kind != DecodeResult::Accepted) return;
+  CopyBytes(d.errCodeText, sizeof d.errCodeText, r.codeText.text, r.codeText.length);
+  d.respFields[0] = '\0';
+  if (r.values.Present()) {
+    CopyBytes(d.respFields, sizeof d.respFields, r.values.text, r.values.length);
+    if (r.valuesEndMark) AppendText(d.respFields, ";");
+  }
+  if (r.success) {
+    CopyText(d.nomeErro, "OK");
+    d.circunstancia[0] = '\0';
+  } else {
+    // A text the answer does not carry leaves the field as it was.
+    const TextSpan& name = r.errorName;
+    const TextSpan& circumstance = r.circumstance;
+    if (name.Present()) CopyBytes(d.nomeErro, sizeof d.nomeErro, name.text, name.length);
+    if (circumstance.Present()) {
+      CopyBytes(d.circunstancia, sizeof d.circunstancia, circumstance.text, circumstance.length);
+    }
+  }
+  d.CodigoUltimoErro = r.code;
+}
+
+int EnviaComando(DriverState& d, const char* idText, const char* command, const char* params) {
   const int idSent = ReadDecimal(idText);
   d.bufRx[0] = '\0';
   d.CodigoUltimoErro = 0;
-  BuildRequest(idText, command, params);
+  BuildRequest(d.bufTx, sizeof d.bufTx, idText, command, params);
 
-  if (!WaitForCts()) return Fail(kNoCts);
+  if (!WaitForCts(d)) return Fail(d, kNoCts);
 
   if (TraceVerbose()) LogLine("EnviaComando%s bufTx=%s \n", LogTag(), d.bufTx);
   d.txLength = static_cast<int>(BoundedLength(d.bufTx, sizeof d.bufTx));
@@ -142,27 +161,27 @@ int EnviaComando(const char* idText, const char* command, const char* params) {
       d.port.Write(d.bufTx, static_cast<uint32_t>(d.txLength), nullptr, nullptr, sys::kInfinite);
   if (retWrite != 0) {
     LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(retWrite));
-    return Fail(kTransmitError);
+    return Fail(d, kTransmitError);
   }
 
   FrameReceiver receiver;
-  BeginFrame(&receiver, command);
+  BeginFrame(d, &receiver, command);
   for (;;) {
     if (d.rxCount >= kMaxFrame) {
       // A frame that has filled bufRx without ending is not an answer.
       LogLine("EnviaComando%s Estouro de bufRx rxCount=%d\n", LogTag(), d.rxCount);
-      return Fail(kReceiveError);
+      return Fail(d, kReceiveError);
     }
     if (!d.port.IsCtsOn()) {
       d.ctsReady = 0;
       LogLine("EnviaComando%s CTS_3 OUT\n", LogTag());
-      return Fail(kNoCts);
+      return Fail(d, kNoCts);
     }
-    ReadResult read = ReadOneByte(static_cast<uint32_t>(d.Timeout));
-    if (!read.GotByte() && !RecoverFromSilence(&read)) {
+    ReadResult read = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
+    if (!read.GotByte() && !RecoverFromSilence(d, &read)) {
       LogLine("EnviaComando%s retRead=%d bRetrans=%d dwRead=%d\n", LogTag(),
               static_cast<int>(read.retRead), d.bRetrans, static_cast<int>(read.dwRead));
-      return Fail(kReceiveError);
+      return Fail(d, kReceiveError);
     }
     const char byte = d.bufRx[d.rxCount];
     const FrameReceiver::Step step = receiver.Take(d.bufRx, &d.rxCount);
@@ -174,12 +193,13 @@ int EnviaComando(const char* idText, const char* command, const char* params) {
 
     if (TraceVerbose()) LogLine("EnviaComando%s bufRx=%s\n", LogTag(), d.bufRx);
     const DecodeResult decoded = DecodeResponse(d.bufRx, static_cast<size_t>(d.rxCount), idSent);
+    StoreAnswer(d, d.bufRx, decoded);
     switch (decoded.kind) {
       case DecodeResult::Accepted: return 1;
       case DecodeResult::IdMismatch:
         LogLine("EnviaComando%s IdCmdRecebido=%d IdCmdEnviado=%d bDescartaResp=%d\n", LogTag(),
                 decoded.idReceived, idSent, 1);
-        BeginFrame(&receiver, command);
+        BeginFrame(d, &receiver, command);
         continue;
       case DecodeResult::LengthMismatch:
       case DecodeResult::Malformed:
@@ -187,7 +207,7 @@ int EnviaComando(const char* idText, const char* command, const char* params) {
         LogLine("EnviaComando%s Ret=%d CRCREC=%d CRCCALC=%d bRetrans=%d\n", LogTag(),
                 decoded.kind == DecodeResult::Malformed ? -1 : 0, decoded.received,
                 decoded.computed, d.bRetrans);
-        return Fail(kSectionError);
+        return Fail(d, kSectionError);
     }
   }
 }

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "driver/driver_state.h"
 
 namespace tarvo {
 
@@ -14,35 +13,66 @@ const char* FindChar(const char* text, size_t len, char c) {
   return static_cast<const char*>(std::memchr(text, c, len));
 }
 
-// The quoted value of `name` in an error answer's values, into out[cap]:
-// from the first occurrence of the name, the first '=' after it; when a
-// double quote follows, the text up to the next double quote (or the end of
-// the values when that quote is missing), cut to the capacity. The field
-// keeps what it held when the name, its '=' or the opening quote is missing.
-void CopyQuotedItem(const char* values, size_t len, const char* name, char* out, size_t cap) {
+TextSpan Span(const char* begin, const char* end) {
+  return TextSpan{begin, static_cast<size_t>(end - begin)};
+}
+
+// The quoted value of `name` in an error answer's values (see errorName).
+TextSpan QuotedItem(const char* values, size_t len, const char* name) {
   const char* at = FindText(values, len, name);
-  if (at == nullptr) return;
+  if (at == nullptr) return TextSpan{};
   const char* end = values + len;
   const char* equals = FindChar(at, static_cast<size_t>(end - at), '=');
-  if (equals == nullptr || equals + 1 >= end || equals[1] != '"') return;
+  if (equals == nullptr || equals + 1 >= end || equals[1] != '"') return TextSpan{};
   const char* start = equals + 2;
   const char* close = FindChar(start, static_cast<size_t>(end - start), '"');
-  CopyBytes(out, cap, start, static_cast<size_t>((close ? close : end) - start));
+  return Span(start, close ? close : end);
 }
+
+// The code and what follows it, once the length and the id were accepted.
+// body: the frame after its '{' and up to its last ';'.
+void ReadAnswer(const char* body, size_t bodyLen, const char* idEnd, DecodeResult* result) {
+  const char* code = idEnd + 1;
+  const char* bodyEnd = body + bodyLen;
+  const char* codeEnd = FindChar(code, static_cast<size_t>(bodyEnd - code), ';');
+  result->codeText = Span(code, codeEnd ? codeEnd : bodyEnd);
+  // A code too long to be one would read as another code than the printer
+  // sent: refused.
+  if (result->codeText.length > kMaxIdOrCode) {
+    result->kind = DecodeResult::Malformed;
+    return;
+  }
+  const char* values = codeEnd ? codeEnd + 1 : bodyEnd;
+  const size_t valuesLen = static_cast<size_t>(bodyEnd - values);
+  result->code = ReadDecimal(code, result->codeText.length);
+  result->success = result->codeText.length == 1 && code[0] == '0';
+  if (result->success) {
+    if (valuesLen > 0) {
+      result->values = Span(values, bodyEnd);
+      const char* equals = FindChar(values, valuesLen, '=');
+      result->valuesEndMark = equals != nullptr && equals + 1 < bodyEnd && equals[1] == '"';
+    }
+    return;
+  }
+  result->errorName = QuotedItem(values, valuesLen, "NomeErro");
+  result->circumstance = QuotedItem(values, valuesLen, "Circunstancia");
+}
+
 }  // namespace
 
-void BuildRequest(const char* idText, const char* command, const char* params) {
-  DriverState& d = driverState;
-  CopyText(d.bufTx, "{");
-  AppendText(d.bufTx, idText);
-  AppendText(d.bufTx, ";");
-  AppendText(d.bufTx, command);
-  AppendText(d.bufTx, ";");
-  AppendText(d.bufTx, params);
-  const int n = static_cast<int>(BoundedLength(d.bufTx, sizeof d.bufTx));
+size_t BuildRequest(char* frame, size_t cap, const char* idText, const char* command,
+                    const char* params) {
+  CopyText(frame, cap, "{");
+  AppendText(frame, cap, idText);
+  AppendText(frame, cap, ";");
+  AppendText(frame, cap, command);
+  AppendText(frame, cap, ";");
+  AppendText(frame, cap, params);
+  const int n = static_cast<int>(BoundedLength(frame, cap));
   char tail[16];
   FormatText(tail, sizeof tail, nullptr, ";%d}", n);
-  AppendText(d.bufTx, tail);
+  AppendText(frame, cap, tail);
+  return BoundedLength(frame, cap);
 }
 
 bool FollowsQuotes(const char* command) { return std::strcmp(command, "LeImpressao") == 0; }
@@ -75,23 +105,23 @@ FrameReceiver::Step FrameReceiver::Take(const char* frame, int* count) {
 }
 
 DecodeResult DecodeResponse(const char* frame, size_t length, int idSent) {
-  DriverState& d = driverState;
-  DecodeResult result{DecodeResult::Accepted, 0, 0, 0};
-  CopyBytes(d.respCopy, sizeof d.respCopy, frame, BoundedLength(frame, length));
-  size_t len = BoundedLength(d.respCopy, sizeof d.respCopy);
+  DecodeResult result{};
+  result.kind = DecodeResult::Accepted;
+  size_t len = BoundedLength(frame, length < kMaxAnswerLength ? length : kMaxAnswerLength);
+  result.keptLength = len;
 
   // The length field follows the last ';'. A frame without any ';' has none
   // and fails the length check.
   size_t last = len;
-  while (last > 0 && d.respCopy[last - 1] != ';') --last;
+  while (last > 0 && frame[last - 1] != ';') --last;
   if (last == 0) {
     result.kind = DecodeResult::LengthMismatch;
     result.computed = static_cast<int>(len);
     return result;
   }
-  result.received = ReadDecimal(d.respCopy + last, len - last);
+  result.received = ReadDecimal(frame + last, len - last);
   len = last - 1;
-  d.respCopy[len] = '\0';
+  result.keptLength = len;
   result.computed = static_cast<int>(len);
   if (result.received != result.computed) {
     result.kind = DecodeResult::LengthMismatch;
@@ -99,58 +129,22 @@ DecodeResult DecodeResponse(const char* frame, size_t length, int idSent) {
   }
 
   // The id: from the second character up to the next ';' (or the end).
-  const char* body = d.respCopy + 1;
+  const char* body = frame + 1;
   const size_t bodyLen = len > 0 ? len - 1 : 0;
   const char* idEnd = FindChar(body, bodyLen, ';');
   const size_t idLen = idEnd ? static_cast<size_t>(idEnd - body) : bodyLen;
   result.idReceived = ReadDecimal(body, idLen);
-  if (idLen > kMaxIdOrCode) {
-    // Not an id this driver can have sent: the answer is not ours.
+  // An id too long to be one this driver sent: the answer is not ours.
+  if (idLen > kMaxIdOrCode || result.idReceived != idSent) {
     result.kind = DecodeResult::IdMismatch;
     return result;
   }
-  if (result.idReceived != idSent) {
-    result.kind = DecodeResult::IdMismatch;
-    return result;
-  }
-  // An answer with no code field, or one too long to be a code, would read
-  // as code 0 or as another code than the printer sent: refused.
+  // An answer with no code field would read as code 0: refused.
   if (idEnd == nullptr) {
     result.kind = DecodeResult::Malformed;
     return result;
   }
-  const char* code = idEnd + 1;
-  const char* bodyEnd = body + bodyLen;
-  const char* codeEnd = FindChar(code, static_cast<size_t>(bodyEnd - code), ';');
-  const size_t codeLen = static_cast<size_t>((codeEnd ? codeEnd : bodyEnd) - code);
-  if (codeLen > kMaxIdOrCode) {
-    result.kind = DecodeResult::Malformed;
-    return result;
-  }
-  const char* values = codeEnd ? codeEnd + 1 : bodyEnd;
-  const size_t valuesLen = static_cast<size_t>(bodyEnd - values);
-
-  CopyBytes(d.errCodeText, sizeof d.errCodeText, code, codeLen);
-  const bool success = std::strcmp(d.errCodeText, "0") == 0;
-  if (success && valuesLen > 0) {
-    CopyBytes(d.respFields, sizeof d.respFields, values, valuesLen);
-    // When the first value is quoted, one ';' closes the text: it is the end
-    // mark of a print text read back by Retorno.
-    const char* equals = FindChar(values, valuesLen, '=');
-    if (equals != nullptr && equals + 1 < bodyEnd && equals[1] == '"') {
-      AppendText(d.respFields, ";");
-    }
-  } else {
-    d.respFields[0] = '\0';
-  }
-  if (success) {
-    CopyText(d.nomeErro, "OK");
-    d.circunstancia[0] = '\0';
-  } else {
-    CopyQuotedItem(values, valuesLen, "NomeErro", d.nomeErro, sizeof d.nomeErro);
-    CopyQuotedItem(values, valuesLen, "Circunstancia", d.circunstancia, sizeof d.circunstancia);
-  }
-  d.CodigoUltimoErro = ReadDecimal(d.errCodeText);
+  ReadAnswer(body, bodyLen, idEnd, &result);
   return result;
 }
 

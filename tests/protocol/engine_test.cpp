@@ -73,7 +73,7 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, AcceptedAnswerIsReadOneByteAtATime) {
   printer->Reply("0", "ValorTexto=\"ABC\"", 30);
-  EXPECT_EQ(EnviaComando("12", "LeTexto", "NomeTexto=\"NumeroSerieECF\""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", "NomeTexto=\"NumeroSerieECF\""), 1);
   ASSERT_EQ(printer->Requests().size(), 1u);
   EXPECT_EQ(printer->Requests()[0], "{12;LeTexto;NomeTexto=\"NumeroSerieECF\";38}");
   EXPECT_EQ(driverState.txLength, 42);
@@ -86,13 +86,13 @@ TEST_F(EngineTest, AcceptedAnswerIsReadOneByteAtATime) {
 
 TEST_F(EngineTest, NoByteIsReadPastTheClosingBrace) {
   sim::SendAfter(5, "{12;0;;6}{extra");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   EXPECT_EQ(sim::PendingInbound(), 6u);
 }
 
 TEST_F(EngineTest, PrinterErrorIsAnAnswerNotAFailure) {
   printer->Reply("8", "NomeErro=\"ErroExemplo\" Circunstancia=\"Texto\"");
-  EXPECT_EQ(EnviaComando("12", "VendeItem", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "VendeItem", ""), 1);
   EXPECT_EQ(driverState.CodigoUltimoErro, 8);
   EXPECT_STREQ(driverState.circunstancia, "Texto");
 }
@@ -100,13 +100,13 @@ TEST_F(EngineTest, PrinterErrorIsAnAnswerNotAFailure) {
 TEST_F(EngineTest, VerboseLinesOnlyAtLevelOne) {
   traceState.nivelLog = 2;
   printer->Reply("0", "");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   EXPECT_EQ(CountTraced("EnviaComando2900 buf"), 0u);
 }
 
 TEST_F(EngineTest, MissingCtsFailsBeforeAnythingIsSent) {
   sim::SetCts(false);
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Sem sinal de CTS");
   EXPECT_EQ(driverState.ctsReady, 0);
   EXPECT_EQ(sim::CountEvents(Kind::Write), 0u);
@@ -116,7 +116,7 @@ TEST_F(EngineTest, MissingCtsFailsBeforeAnythingIsSent) {
 TEST_F(EngineTest, CtsMustHoldTwentySecondsAfterALoss) {
   driverState.ctsReady = 0;
   printer->Reply("0", "");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   // One check at the gate, then 200 checks 100 ms apart.
   for (size_t i = 1; i <= 200; ++i)
     EXPECT_EQ(TimeOf(Kind::ModemStatus, i), 100 * (long long)(i - 1));
@@ -127,7 +127,7 @@ TEST_F(EngineTest, CtsMustHoldTwentySecondsAfterALoss) {
   sim::ClearRecords();
   const long long before = static_cast<long long>(sim::NowMs());
   printer->Reply("0", "");
-  EXPECT_EQ(EnviaComando("13", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "13", "LeTexto", ""), 1);
   EXPECT_EQ(TimeOf(Kind::Write), before);
 }
 
@@ -135,7 +135,7 @@ TEST_F(EngineTest, CtsLostDuringTheHoldFailsAndHoldsAgainNextTime) {
   driverState.ctsReady = 0;
   sim::SetCtsAt(5050, false);
   sim::SetCtsAt(6000, true);
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Sem sinal de CTS");
   EXPECT_EQ(sim::NowMs(), 5100u);
   EXPECT_EQ(driverState.ctsReady, 0);
@@ -146,7 +146,7 @@ TEST_F(EngineTest, CtsLostDuringTheHoldFailsAndHoldsAgainNextTime) {
 TEST_F(EngineTest, CtsLostWhileTheAnswerArrives) {
   sim::SendAfter(10, "{12;0;");
   sim::SetCtsAt(10, false);
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Sem sinal de CTS");
   EXPECT_EQ(driverState.ctsReady, 0);
   EXPECT_TRUE(Traced("EnviaComando2900 CTS_3 OUT"));
@@ -154,14 +154,14 @@ TEST_F(EngineTest, CtsLostWhileTheAnswerArrives) {
 
 TEST_F(EngineTest, WriteFailureIsATransmissionError) {
   sim::FailWrites(31);
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Erro de Transmissao");
   EXPECT_TRUE(Traced("EnviaComando2900 retWrite=31"));
 }
 
 TEST_F(EngineTest, NoiseBeforeTheFrameIsDiscardedByteByByte) {
   printer->ReplyRaw("abc{%ID%;0;;6}");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   EXPECT_TRUE(Traced("EnviaComando2900 Descartando bufRx[0]=a"));
   EXPECT_TRUE(Traced("EnviaComando2900 Descartando bufRx[0]=b"));
   EXPECT_TRUE(Traced("EnviaComando2900 Descartando bufRx[0]=c"));
@@ -171,7 +171,7 @@ TEST_F(EngineTest, NoiseBeforeTheFrameIsDiscardedByteByByte) {
 TEST_F(EngineTest, StaleAnswerIsDiscardedAndTheEngineKeepsListening) {
   printer->ReplyRaw(test::AnswerFrame(11, "0", "ValorTexto=\"velho\"") +
                     test::AnswerFrame(12, "0", "ValorTexto=\"novo\""));
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   EXPECT_STREQ(driverState.respFields, "ValorTexto=\"novo\";");
   EXPECT_EQ(sim::CountEvents(Kind::Write), 1u);
   EXPECT_EQ(CountTraced("EnviaComando2900 IdCmdRecebido=11 IdCmdEnviado=12 bDescartaResp=1"), 1u);
@@ -180,14 +180,14 @@ TEST_F(EngineTest, StaleAnswerIsDiscardedAndTheEngineKeepsListening) {
 TEST_F(EngineTest, LengthOffByOneIsASectionError) {
   driverState.bRetrans = 1;
   printer->ReplyRaw("{12;0;ValorTexto=\"ABC\";23}");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Erro de Secao ou CRC");
   EXPECT_TRUE(Traced("EnviaComando2900 Ret=0 CRCREC=23 CRCCALC=22 bRetrans=1"));
 }
 
 TEST_F(EngineTest, AnswerWithoutCodeFieldIsRefusedNotTakenForSuccess) {
   printer->ReplyRaw("{12;3}");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Erro de Secao ou CRC");
   EXPECT_TRUE(Traced("EnviaComando2900 Ret=-1 CRCREC=3 CRCCALC=3 bRetrans=0"));
 }
@@ -195,7 +195,7 @@ TEST_F(EngineTest, AnswerWithoutCodeFieldIsRefusedNotTakenForSuccess) {
 // 5000 ms for the first read, 20 attempts of 55 ms BREAK + 55 ms pulse +
 // 55 ms read, ten pulses, 110 ms, a last 55 ms read: 9015 ms in all.
 TEST_F(EngineTest, SilentPrinterIsWokenTwentyTimesThenThePortIsReopened) {
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Erro de Recepcao");
   EXPECT_EQ(sim::NowMs(), 9015u);
   EXPECT_EQ(driverState.Timeout, 5000);
@@ -229,7 +229,7 @@ TEST_F(EngineTest, ReopenAfterSilenceKeepsTheSessionsRate) {
   sim::SetCommSettingsText("COM1:38400,E,8,1");
   ASSERT_EQ(IniciaDriver("COM1"), 1);
   EXPECT_EQ(sim::LineSettings().baudRate, 38400u);
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   EXPECT_EQ(sim::LineSettings().baudRate, 38400u);
   EXPECT_EQ(sim::LineSettings().parity, 2);
 }
@@ -237,7 +237,7 @@ TEST_F(EngineTest, ReopenAfterSilenceKeepsTheSessionsRate) {
 TEST_F(EngineTest, AnswerDuringBreakAttemptThreeCompletesTheFrame) {
   // Attempt 3 starts at 5495 and reads from 5605 to 5660.
   sim::SendAfter(5620, "{12;0;;6}");
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   EXPECT_EQ(sim::CountEvents(Kind::SetBreak), 4u);
   EXPECT_EQ(driverState.Timeout, 5000);
   EXPECT_STREQ(driverState.bufRx, "{12;0;;6}");
@@ -249,7 +249,7 @@ TEST_F(EngineTest, PauseMidFrameResumesAtTheSamePosition) {
   sim::SendAfter(10, "{12;0;");
   sim::SendAfter(6010, ";6}");  // arrives within one per-byte time-out plus recovery
   const std::string whole = "{12;0;;6}";
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), 1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), 1);
   EXPECT_EQ(std::string(driverState.bufRx), whole);
   EXPECT_GT(sim::CountEvents(Kind::SetBreak), 0u);
   EXPECT_EQ(driverState.Timeout, 5000);
@@ -258,7 +258,7 @@ TEST_F(EngineTest, PauseMidFrameResumesAtTheSamePosition) {
 TEST_F(EngineTest, AnswerLongerThanTheBufferEndsTheExchangeInsideIt) {
   std::string flood = "{12;0;" + std::string(6000, 'x');
   sim::SendBytesAfter(1, flood.data(), flood.size());
-  EXPECT_EQ(EnviaComando("12", "LeTexto", ""), -1);
+  EXPECT_EQ(EnviaComando(driverState, "12", "LeTexto", ""), -1);
   ExpectFailure("Erro de Recepcao");
   EXPECT_EQ(driverState.rxCount, 4095);
   EXPECT_EQ(driverState.bufRx[4095], '\0');
@@ -274,7 +274,7 @@ TEST_F(EngineTest, GarbageStreamsNeverOverrunAndEndWithADocumentedResult) {
     std::string noise(static_cast<size_t>(std::rand() % 6000), '\0');
     for (char& c : noise) c = "{};=\"#\\ 0x"[std::rand() % 10];
     sim::SendBytesAfter(1, noise.data(), noise.size());
-    const int r = EnviaComando("12", std::rand() % 2 ? "LeImpressao" : "LeTexto", "");
+    const int r = EnviaComando(driverState, "12", std::rand() % 2 ? "LeImpressao" : "LeTexto", "");
     EXPECT_TRUE(r == 1 || r == -1);
     EXPECT_LE(driverState.rxCount, 4095);
     EXPECT_LT(std::strlen(driverState.nomeErro), sizeof driverState.nomeErro);
@@ -292,7 +292,7 @@ TEST_F(EngineTest, AFullExchangeAllocatesNothing) {
   sim::SendBytesAfter(3, stale.data(), stale.size());
   sim::SendBytesAfter(8000, answer.data(), answer.size());
   const long before = test::Allocations();
-  const int result = EnviaComando("7", "LeTexto", "NomeTexto=\"x\"");
+  const int result = EnviaComando(driverState, "7", "LeTexto", "NomeTexto=\"x\"");
   const long during = test::Allocations() - before;
   EXPECT_EQ(result, 1);
   EXPECT_EQ(during, 0);

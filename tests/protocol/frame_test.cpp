@@ -3,19 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "common/text.h"
 #include "driver/driver_state.h"
-#include "support/fresh_state.h"
+#include "protocol/engine.h"
 
 namespace tarvo {
 namespace {
 
+// Each test decodes into its own state, as the engine stores an answer;
+// the process-wide one is never touched.
 class FrameTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::FreshState(); }
-
   // Feeds bytes through the framing rule the way the engine stores them.
   // Returns the complete frame, or "" when the bytes did not complete one.
   static std::string Frame(const std::string& bytes, bool followQuotes) {
@@ -32,23 +33,32 @@ class FrameTest : public ::testing::Test {
     return "";
   }
 
-  static DecodeResult Decode(const std::string& frame, int id) {
-    return DecodeResponse(frame.c_str(), frame.size(), id);
+  DecodeResult Decode(const std::string& frame, int id) {
+    const DecodeResult r = DecodeResponse(frame.c_str(), frame.size(), id);
+    StoreAnswer(state, frame.c_str(), r);
+    return r;
   }
+
+  static std::string Request(const char* id, const char* command, const char* params) {
+    char frame[sizeof DriverState::bufTx];
+    const size_t length = BuildRequest(frame, sizeof frame, id, command, params);
+    EXPECT_EQ(length, std::strlen(frame));
+    return frame;
+  }
+
+  DriverState state;
 };
 
 TEST_F(FrameTest, RequestLengthCountsEverythingBeforeTheThirdSeparator) {
-  BuildRequest("12", "LeTexto", "NomeTexto=\"NumeroSerieECF\"");
-  EXPECT_STREQ(driverState.bufTx, "{12;LeTexto;NomeTexto=\"NumeroSerieECF\";38}");
-  BuildRequest("255", "EmiteReducaoZ", "");
-  EXPECT_STREQ(driverState.bufTx, "{255;EmiteReducaoZ;;19}");
+  EXPECT_EQ(Request("12", "LeTexto", "NomeTexto=\"NumeroSerieECF\""),
+            "{12;LeTexto;NomeTexto=\"NumeroSerieECF\";38}");
+  EXPECT_EQ(Request("255", "EmiteReducaoZ", ""), "{255;EmiteReducaoZ;;19}");
 }
 
 TEST_F(FrameTest, LongestRequestFitsItsBuffer) {
   const std::string command(59, 'C');
   const std::string params(511, 'p');
-  BuildRequest("255", command.c_str(), params.c_str());
-  const std::string frame = driverState.bufTx;
+  const std::string frame = Request("255", command.c_str(), params.c_str());
   EXPECT_EQ(frame.size(), 581u);
   EXPECT_EQ(frame.substr(frame.size() - 5), ";576}");
 }
@@ -68,24 +78,23 @@ TEST_F(FrameTest, AcceptedAnswersStoreTheirFields) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.frame);
     ASSERT_EQ(Decode(c.frame, c.id).kind, DecodeResult::Accepted);
-    EXPECT_STREQ(driverState.errCodeText, "0");
-    EXPECT_STREQ(driverState.respFields, c.fields);
-    EXPECT_STREQ(driverState.nomeErro, "OK");
-    EXPECT_STREQ(driverState.circunstancia, "");
-    EXPECT_EQ(driverState.CodigoUltimoErro, 0);
+    EXPECT_STREQ(state.errCodeText, "0");
+    EXPECT_STREQ(state.respFields, c.fields);
+    EXPECT_STREQ(state.nomeErro, "OK");
+    EXPECT_STREQ(state.circunstancia, "");
+    EXPECT_EQ(state.CodigoUltimoErro, 0);
   }
 }
 
 TEST_F(FrameTest, ErrorAnswerKeepsNameAndCircumstance) {
   const std::string frame = "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";61}";
   ASSERT_EQ(Decode(frame, 12).kind, DecodeResult::Accepted);
-  EXPECT_STREQ(driverState.errCodeText, "8");
-  EXPECT_EQ(driverState.CodigoUltimoErro, 8);
-  EXPECT_STREQ(driverState.respFields, "");
-  EXPECT_STREQ(driverState.nomeErro, "ErroExemplo");
-  EXPECT_STREQ(driverState.circunstancia, "Texto de exemplo");
-  EXPECT_STREQ(driverState.respCopy,
-               "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\"");
+  EXPECT_STREQ(state.errCodeText, "8");
+  EXPECT_EQ(state.CodigoUltimoErro, 8);
+  EXPECT_STREQ(state.respFields, "");
+  EXPECT_STREQ(state.nomeErro, "ErroExemplo");
+  EXPECT_STREQ(state.circunstancia, "Texto de exemplo");
+  EXPECT_STREQ(state.respCopy, "{12;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\"");
 }
 
 TEST_F(FrameTest, LengthAndIdMismatchesAreReportedWithTheirNumbers) {
@@ -97,28 +106,28 @@ TEST_F(FrameTest, LengthAndIdMismatchesAreReportedWithTheirNumbers) {
   r = Decode("{11;8;NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\";61}", 12);
   EXPECT_EQ(r.kind, DecodeResult::IdMismatch);
   EXPECT_EQ(r.idReceived, 11);
-  EXPECT_STREQ(driverState.nomeErro, "") << "a refused answer changes no result";
+  EXPECT_STREQ(state.nomeErro, "") << "a refused answer changes no result";
 }
 
 TEST_F(FrameTest, CodeIsTestedAsTextAndReadAsNumber) {
   ASSERT_EQ(Decode("{4;00;X=1;9}", 4).kind, DecodeResult::Accepted);
-  EXPECT_STREQ(driverState.respFields, "");
-  EXPECT_STRNE(driverState.nomeErro, "OK");
-  EXPECT_EQ(driverState.CodigoUltimoErro, 0);
+  EXPECT_STREQ(state.respFields, "");
+  EXPECT_STRNE(state.nomeErro, "OK");
+  EXPECT_EQ(state.CodigoUltimoErro, 0);
 }
 
 TEST_F(FrameTest, UnquotedCircumstanceKeepsThePreviousOne) {
-  CopyText(driverState.circunstancia, "anterior");
+  CopyText(state.circunstancia, "anterior");
   ASSERT_EQ(Decode("{3;9;NomeErro=\"E\" Circunstancia=sem;35}", 3).kind, DecodeResult::Accepted);
-  EXPECT_STREQ(driverState.nomeErro, "E");
-  EXPECT_STREQ(driverState.circunstancia, "anterior");
+  EXPECT_STREQ(state.nomeErro, "E");
+  EXPECT_STREQ(state.circunstancia, "anterior");
 }
 
 TEST_F(FrameTest, PrintTextFramingFollowsQuotesOnlyForLeImpressao) {
   const std::string bytes = "{3;0;TextoImpressao=\"linha {1}; fim\";36}";
   EXPECT_EQ(Frame(bytes, true), bytes);
   ASSERT_EQ(Decode(bytes, 3).kind, DecodeResult::Accepted);
-  EXPECT_STREQ(driverState.respFields, "TextoImpressao=\"linha {1}; fim\";");
+  EXPECT_STREQ(state.respFields, "TextoImpressao=\"linha {1}; fim\";");
 
   const std::string cut = Frame(bytes, false);
   EXPECT_EQ(cut, "{3;0;TextoImpressao=\"linha {1}");
@@ -156,14 +165,14 @@ TEST_F(FrameTest, MalformedFramesAreRefusedWithoutReadingPastThem) {
   EXPECT_EQ(Decode("{12;1234567890;;15}", 12).kind, DecodeResult::Malformed) << "code of 10";
   const DecodeResult longId = Decode("{0000000012;0;;14}", 12);
   EXPECT_EQ(longId.kind, DecodeResult::IdMismatch) << "id of 10 characters";
-  EXPECT_STREQ(driverState.errCodeText, "");
+  EXPECT_STREQ(state.errCodeText, "");
 }
 
 TEST_F(FrameTest, ZeroByteCutsTheFrameAndFailsTheLengthCheck) {
   const std::string frame("{5;0;A=\0B;9}", 12);
   const DecodeResult r = Decode(frame, 5);
   EXPECT_EQ(r.kind, DecodeResult::LengthMismatch);
-  EXPECT_STREQ(driverState.respCopy, "{5;0");
+  EXPECT_STREQ(state.respCopy, "{5;0");
 }
 
 TEST_F(FrameTest, OversizedErrorTextsAreCutToTheirCapacity) {
@@ -172,17 +181,66 @@ TEST_F(FrameTest, OversizedErrorTextsAreCutToTheirCapacity) {
   const std::string body = "{2;77;NomeErro=\"" + name + "\" Circunstancia=\"" + circ + "\"";
   const std::string frame = body + ";" + std::to_string(body.size()) + "}";
   ASSERT_EQ(Decode(frame, 2).kind, DecodeResult::Accepted);
-  EXPECT_EQ(std::string(driverState.nomeErro), name.substr(0, 100));
-  EXPECT_EQ(std::string(driverState.circunstancia), circ.substr(0, 202));
-  EXPECT_EQ(driverState.CodigoUltimoErro, 77);
+  EXPECT_EQ(std::string(state.nomeErro), name.substr(0, 100));
+  EXPECT_EQ(std::string(state.circunstancia), circ.substr(0, 202));
+  EXPECT_EQ(state.CodigoUltimoErro, 77);
 }
 
 TEST_F(FrameTest, ErrorTextsWithoutTheirItemsOrClosingQuoteStayInside) {
   ASSERT_EQ(Decode("{2;5;Circunstancia;18}", 2).kind, DecodeResult::Accepted);
-  EXPECT_STREQ(driverState.nomeErro, "");
-  EXPECT_STREQ(driverState.circunstancia, "");
+  EXPECT_STREQ(state.nomeErro, "");
+  EXPECT_STREQ(state.circunstancia, "");
   ASSERT_EQ(Decode("{2;5;NomeErro=\"aberto;21}", 2).kind, DecodeResult::Accepted);
-  EXPECT_STREQ(driverState.nomeErro, "aberto");
+  EXPECT_STREQ(state.nomeErro, "aberto");
+}
+
+std::string Text(const TextSpan& span) { return std::string(span.text, span.length); }
+
+// An answer frame with its length field.
+std::string Answer(const std::string& body) {
+  return body + ";" + std::to_string(body.size()) + "}";
+}
+
+// The record itself, read with no state at all: each piece points into the
+// frame, and the process-wide state is left exactly as it was.
+TEST(DecodeRecord, SaysWhatTheAnswerHoldsAndWritesNothing) {
+  std::memset(driverState.respCopy, 'x', sizeof driverState.respCopy - 1);
+  const std::string before(driverState.respCopy);
+
+  const std::string error = Answer("{4;8;NomeErro=\"E1\" Circunstancia=\"sem papel");
+  DecodeResult r = DecodeResponse(error.c_str(), error.size(), 4);
+  ASSERT_EQ(r.kind, DecodeResult::Accepted);
+  EXPECT_EQ(r.keptLength, error.rfind(';'));
+  EXPECT_EQ(Text(r.codeText), "8");
+  EXPECT_EQ(r.code, 8);
+  EXPECT_FALSE(r.success);
+  EXPECT_FALSE(r.values.Present());
+  EXPECT_EQ(Text(r.errorName), "E1");
+  EXPECT_EQ(Text(r.circumstance), "sem papel") << "no closing quote: up to the end of the values";
+  EXPECT_GE(r.errorName.text, error.c_str());
+  EXPECT_LT(r.errorName.text, error.c_str() + error.size());
+
+  const std::string quoted = Answer("{4;0;ValorTexto=\"A;B\"");
+  r = DecodeResponse(quoted.c_str(), quoted.size(), 4);
+  ASSERT_EQ(r.kind, DecodeResult::Accepted);
+  EXPECT_TRUE(r.success);
+  EXPECT_EQ(Text(r.values), "ValorTexto=\"A;B\"");
+  EXPECT_TRUE(r.valuesEndMark);
+  EXPECT_FALSE(r.errorName.Present());
+
+  const std::string plain = Answer("{4;00;NomeErro=E");
+  r = DecodeResponse(plain.c_str(), plain.size(), 4);
+  ASSERT_EQ(r.kind, DecodeResult::Accepted);
+  EXPECT_FALSE(r.success) << "only the text \"0\" is success";
+  EXPECT_EQ(r.code, 0);
+  EXPECT_FALSE(r.errorName.Present()) << "an unquoted name is no name";
+
+  const std::string longer(kMaxAnswerLength + 10, 'a');
+  r = DecodeResponse(longer.c_str(), longer.size(), 4);
+  EXPECT_EQ(r.kind, DecodeResult::LengthMismatch);
+  EXPECT_EQ(r.keptLength, kMaxAnswerLength) << "read no further than an answer can be";
+
+  EXPECT_EQ(std::string(driverState.respCopy), before);
 }
 
 }  // namespace
