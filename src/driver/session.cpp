@@ -83,7 +83,8 @@ extern "C" TARVO_API int TARVO_CALL IniciaDriver(const char* PortaSerial) {
   // the printer of the open session.
   if (!d.port.IsOpen()) CopyText(d.portName, device);
   if (uint32_t code = d.port.Open(device, kQueueSize, kQueueSize, 1)) {
-    LogLine("IniciaDriver%s Erro [%d] na inicializacao da COM\n", LogTag(), static_cast<int>(code));
+    LogLine("IniciaDriver%s Erro [%d] na inicializacao da COM\n", LogTag(),
+            static_cast<int>(sys::ErrorNumber(code)));
     return TARVO_BAD_CHANNEL;
   }
   d.port.Configure(rate, kByteSize, kParityEven, kOneStopBit);

@@ -16,7 +16,6 @@ constexpr int kPastLastScanPort = 23;  // COM7 .. COM22 are USB0 .. USB15
 constexpr int kBusyCode = 11015;       // the printer is busy: ask again
 constexpr int kMaxIdentifyTries = 10;
 constexpr size_t kAnswerSize = 50;
-constexpr size_t kMaxBaseName = 47;  // a configuration name must fit 52 bytes
 
 struct Identification {
   FcCommand record;
@@ -52,8 +51,8 @@ int ReadSerialNumber(Identification* id, int* tries) {
 
 // A printer's number goes into a file name: characters that could leave
 // the current directory or are not allowed in a file name become '_'.
-void AppendFileNamePart(char (&base)[52], const char* part, size_t length) {
-  for (size_t i = 0; i < length && BoundedLength(base, sizeof base) < kMaxBaseName; ++i) {
+void AppendFileNamePart(char (&base)[kTraceFileNameSize], const char* part, size_t length) {
+  for (size_t i = 0; i < length && BoundedLength(base, sizeof base) < kMaxTraceBaseName; ++i) {
     const char c = part[i];
     const bool unsafe = static_cast<unsigned char>(c) < 0x20 || std::strchr("/\\:*?\"<>|", c);
     AppendChar(base, sizeof base, unsafe ? '_' : c);
@@ -88,7 +87,7 @@ void BuildBaseName(Identification* id) {
   const char* ecf = nullptr;
   size_t ecfLen = 0;
   if (code != 0 || !Unquoted(id->ecf, &ecf, &ecfLen) || id->ecf[0] == '\0') return;
-  if (BoundedLength(f.logBaseName, sizeof f.logBaseName) + 1 + ecfLen > kMaxBaseName) return;
+  if (BoundedLength(f.logBaseName, sizeof f.logBaseName) + 1 + ecfLen > kMaxTraceBaseName) return;
   AppendChar(f.logBaseName, sizeof f.logBaseName, '_');
   AppendFileNamePart(f.logBaseName, ecf, ecfLen);
 }

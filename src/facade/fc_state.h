@@ -7,12 +7,12 @@
 namespace tarvo {
 
 struct FcState {
-  int fcHandle = -1;               // the facade's session; -1 when none
-  char fcName[100] = {};           // one requested name
-  char fcValue[4096] = {};         // one value read by Retorno
-  char logBaseName[52] = "TARVO";  // per-printer trace name being built
-  char cfgBaseName[52] = "TARVO";  // trace configuration read at start-up
-  int usbPortNo = 0;               // COM number tried by the port scan
+  int fcHandle = -1;                               // the facade's session; -1 when none
+  char fcName[100] = {};                           // one requested name
+  char fcValue[4096] = {};                         // one value read by Retorno
+  char logBaseName[kTraceFileNameSize] = "TARVO";  // per-printer trace name being built
+  char cfgBaseName[kTraceFileNameSize] = "TARVO";  // trace configuration read at start-up
+  int usbPortNo = 0;                               // COM number tried by the port scan
   LogHandle logHandle = nullptr;
 };
 

@@ -160,7 +160,7 @@ int EnviaComando(DriverState& d, const char* idText, const char* command, const 
   const uint32_t retWrite =
       d.port.Write(d.bufTx, static_cast<uint32_t>(d.txLength), nullptr, nullptr, sys::kInfinite);
   if (retWrite != 0) {
-    LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(retWrite));
+    LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(sys::ErrorNumber(retWrite)));
     return Fail(d, kTransmitError);
   }
 
@@ -180,7 +180,8 @@ int EnviaComando(DriverState& d, const char* idText, const char* command, const 
     ReadResult read = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
     if (!read.GotByte() && !RecoverFromSilence(d, &read)) {
       LogLine("EnviaComando%s retRead=%d bRetrans=%d dwRead=%d\n", LogTag(),
-              static_cast<int>(read.retRead), d.bRetrans, static_cast<int>(read.dwRead));
+              static_cast<int>(sys::ErrorNumber(read.retRead)), d.bRetrans,
+              static_cast<int>(read.dwRead));
       return Fail(d, kReceiveError);
     }
     const char byte = d.bufRx[d.rxCount];

@@ -7,6 +7,11 @@ namespace tarvo {
 namespace {
 constexpr uint32_t kWatchedEvents = sys::kEvRxChar | sys::kEvBreak | sys::kEvErr;  // 0xC1
 
+// The flag groups the handshake modes set and clear.
+constexpr uint32_t kFlowWatch = sys::kFlagOutxCtsFlow | sys::kFlagOutxDsrFlow;
+constexpr uint32_t kXonXoff = sys::kFlagOutX | sys::kFlagInX;
+constexpr uint32_t kDtrRtsControl = sys::kFlagDtrControlMask | sys::kFlagRtsControlMask;
+
 // Read time-out modes: 0 returns at once with what has arrived; 1 waits for
 // the count, or 30 ms of silence after a byte.
 constexpr sys::CommTimeouts kReadModes[2] = {
@@ -120,13 +125,15 @@ uint32_t SerialPort::SetHandshake(uint32_t mode) {
   if (uint32_t code = ReadDcb(&dcb)) return Fail(code);
   switch (mode) {
     case 0:  // none
-      dcb.flags &= ~0x333Cu;
+      dcb.flags &= ~(kFlowWatch | kXonXoff | kDtrRtsControl);
       break;
     case 1:  // hardware: CTS/DSR watched, DTR and RTS handshake
-      dcb.flags = (dcb.flags & ~0x1310u) | 0x202Cu;
+      dcb.flags =
+          (dcb.flags & ~(sys::kFlagRtsControlEnable | kXonXoff | sys::kFlagDtrControlEnable)) |
+          sys::kFlagRtsControlHandshake | sys::kFlagDtrControlHandshake | kFlowWatch;
       break;
     case 2:  // XON/XOFF
-      dcb.flags = (dcb.flags & ~0x303Cu) | 0x300u;
+      dcb.flags = (dcb.flags & ~(kFlowWatch | kDtrRtsControl)) | kXonXoff;
       break;
     default: return Fail(sys::kInvalidArg);
   }

@@ -4,7 +4,8 @@
 // which it ends: 0 success, 6 port not open, 1 an overlapped record or a
 // finite time-out on a port opened without overlapped I/O, 1247 already
 // open, 1460 a timed transfer that did not complete and was cancelled,
-// 0x80070057 a mode outside the accepted set, otherwise the platform's code.
+// 0x80070057 a mode outside the accepted set, otherwise the system layer's
+// code for the platform's error, which system.h keeps apart from these.
 // The getters and IsCtsOn return their value and leave the code in lastError.
 #pragma once
 

@@ -4,8 +4,17 @@
 // them on Windows, shaped closely on those calls so that the Win32 layer is a
 // thin wrapper and the POSIX and simulated layers imitate it. It translates;
 // it decides nothing. Every function that can fail returns 0 on success and
-// otherwise the platform's own error code (errno on POSIX, GetLastError on
-// Windows), captured at the point of failure.
+// otherwise an error code captured at the point of failure, which never
+// reads as one of the codes with a fixed meaning below unless it has that
+// meaning:
+//   - win32/: GetLastError's value as it is (the fixed codes are Win32's).
+//   - posix/: errno as it is, except an errno equal to a fixed code of
+//     another meaning (EPERM is 1, ENXIO is 6: a vanished USB adapter must
+//     not read as "port not open"), which comes as kPlatformCodeBase +
+//     errno; besides, kErrorIoPending, kErrorMoreData and kWaitTimeout
+//     where a Win32 call would give them.
+//   - sim/: the Win32 codes, by the names below.
+// ErrorNumber gives back the platform's own number for the trace.
 //
 // Exactly one implementation is linked into a program: posix/ for the Linux
 // library, win32/ for the DLL, sim/ for the tests (sim/ forwards the file and
@@ -25,13 +34,28 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // Codes with a fixed meaning across platforms (Win32 numbering).
 constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
+constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorIoPending = 997;
 constexpr uint32_t kErrorAlreadyInitialized = 1247;
 constexpr uint32_t kErrorTimeout = 1460;
 constexpr uint32_t kInvalidArg = 0x80070057u;
 constexpr uint32_t kWaitTimeout = 258;
+
+// Win32 sets this bit only in codes that applications define, so no system
+// error code has it: a platform number that would collide with a fixed code
+// is carried above it.
+constexpr uint32_t kPlatformCodeBase = 0x20000000u;
+constexpr uint32_t kPlatformCodeLimit = kPlatformCodeBase + 0x10000u;
+
+// The platform's own number behind a code (errno on POSIX, GetLastError on
+// Windows), for the trace.
+constexpr uint32_t ErrorNumber(uint32_t code) {
+  return code >= kPlatformCodeBase && code < kPlatformCodeLimit ? code - kPlatformCodeBase : code;
+}
 
 // Line settings, laid out like the Win32 DCB (28 bytes).
 struct Dcb {

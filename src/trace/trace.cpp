@@ -12,10 +12,7 @@ TraceState traceState;
 
 namespace {
 
-constexpr int kDefaultLogSize = 5000000;
 constexpr uint32_t kConfigReadBytes = 50;
-constexpr size_t kMaxBaseName = 47;  // + ".cfg" and the zero fit 52 bytes
-const char kDefaultConfig[] = "Trace=0\nTamanho=5000000";
 
 // A trace line: the time stamp and the longest formatted text (a whole
 // received frame) fit with room to spare; longer text is cut.
@@ -44,8 +41,8 @@ bool TraceVerbose() { return traceState.traceLevel != 0 && traceState.nivelLog =
 
 int TraceConfigRead(const char* base) {
   traceState.maxLogSize = kDefaultLogSize;
-  char name[52];
-  if (std::strlen(base) > kMaxBaseName) {
+  char name[kTraceFileNameSize];
+  if (std::strlen(base) > kMaxTraceBaseName) {
     traceState.traceLevel = 0;
     return 0;
   }
@@ -56,7 +53,10 @@ int TraceConfigRead(const char* base) {
     traceState.traceLevel = 0;
     file = sys::FileOpen(name, sys::FileMode::Create);
     if (file == nullptr) return 0;
-    sys::FileWrite(file, kDefaultConfig, sizeof kDefaultConfig - 1);
+    char config[32];
+    size_t length = 0;
+    FormatText(config, sizeof config, &length, "Trace=0\nTamanho=%d", kDefaultLogSize);
+    sys::FileWrite(file, config, static_cast<uint32_t>(length));
     sys::FileClose(file);
     return 0;
   }

@@ -4,18 +4,26 @@
 // call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tarvo {
 
+// The log's size bound when the configuration gives none.
+constexpr int kDefaultLogSize = 5000000;
+// A trace file's name: a base name of at most kMaxTraceBaseName characters,
+// ".cfg" or ".txt", and the zero.
+constexpr size_t kMaxTraceBaseName = 47;
+constexpr size_t kTraceFileNameSize = kMaxTraceBaseName + 4 + 1;  // 52
+
 struct TraceState {
-  int traceLevel = 0;            // 0 off; 1..9 on
-  int maxLogSize = 5000000;      // bytes after which the log wraps
-  char logPath[52] = {};         // the log file
-  int logWrapped = 0;            // 1 once the log has wrapped
-  int logPos = 0;                // just after the last line written
-  const char* logTag = nullptr;  // printed right after each call's name
-  uint8_t nivelLog = 0;          // verbose lines only when this is 1
+  int traceLevel = 0;                     // 0 off; 1..9 on
+  int maxLogSize = kDefaultLogSize;       // bytes after which the log wraps
+  char logPath[kTraceFileNameSize] = {};  // the log file
+  int logWrapped = 0;                     // 1 once the log has wrapped
+  int logPos = 0;                         // just after the last line written
+  const char* logTag = nullptr;           // printed right after each call's name
+  uint8_t nivelLog = 0;                   // verbose lines only when this is 1
 };
 
 extern TraceState traceState;
@@ -24,12 +32,13 @@ extern TraceState traceState;
 using LogHandle = const void*;
 
 // Reads base + ".cfg" (creating it with tracing off when missing) and
-// returns the new level. A base name over 47 characters is refused:
+// returns the new level. A base name over kMaxTraceBaseName characters is
+// refused:
 // tracing is switched off and nothing is read or created.
 int TraceConfigRead(const char* base);
 
 // Makes path the log file, creating it with its header when missing. A path
-// over 51 characters is refused like a file that can't be created (null).
+// over kTraceFileNameSize - 1 characters is refused like a file that can't be created (null).
 LogHandle TraceLogOpen(const char* path);
 
 void TraceStop();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "driver/driver_state.h"
+#include "serial/posix/posix_util.h"
 #include "serial/system.h"
 #include "support/pty.h"
 #include "support/temp_dir.h"
@@ -145,6 +146,22 @@ TEST_F(PosixLayer, NoWindowMessagesSoDoMessageReturnsZero) {
   intptr_t result = 7;
   EXPECT_FALSE(sys::DispatchOneMessage(&result));
   EXPECT_EQ(DoMessage(), 0);
+}
+
+// An errno that equals one of the driver's own codes (ENXIO is 6, "port not
+// open") must not read as that code; the trace still gets the errno.
+TEST(PosixCodes, NoErrnoReadsAsTheDriversOwnCodes) {
+  for (int number = 1; number < 4096; ++number) {
+    const uint32_t code = sys::posix::CodeOfErrno(number);
+    EXPECT_NE(code, sys::kErrorInvalidHandle) << number;
+    EXPECT_NE(code, sys::kErrorAlreadyInitialized) << number;
+    EXPECT_NE(code, sys::kErrorTimeout) << number;
+    EXPECT_NE(code, sys::kErrorInvalidFunction) << number;
+    EXPECT_EQ(sys::ErrorNumber(code), static_cast<uint32_t>(number));
+  }
+  EXPECT_EQ(sys::posix::CodeOfErrno(EIO), static_cast<uint32_t>(EIO));
+  EXPECT_EQ(sys::posix::CodeOfErrno(ENOENT), sys::kErrorFileNotFound) << "the same meaning";
+  EXPECT_EQ(sys::ErrorNumber(sys::kInvalidArg), sys::kInvalidArg);
 }
 
 }  // namespace

@@ -25,7 +25,18 @@ int64_t MonotonicUs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-uint32_t LastErrno() { return errno == 0 ? EIO : static_cast<uint32_t>(errno); }
+uint32_t CodeOfErrno(int number) {
+  const auto code = static_cast<uint32_t>(number);
+  switch (code) {
+    case kErrorInvalidFunction:
+    case kErrorInvalidHandle:
+    case kErrorAlreadyInitialized:
+    case kErrorTimeout: return kPlatformCodeBase + code;
+    default: return code;
+  }
+}
+
+uint32_t LastErrno() { return errno == 0 ? EIO : CodeOfErrno(errno); }
 
 }  // namespace posix
 

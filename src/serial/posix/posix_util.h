@@ -15,7 +15,10 @@ bool ReadWholeFile(const char* path, char* buffer, size_t cap, size_t* length);
 int64_t MonotonicMs();
 int64_t MonotonicUs();
 
-// errno of the call that just failed; EIO when a call failed without one.
+// The layer's code for an errno (see system.h): the errno itself, or
+// kPlatformCodeBase + errno when it equals a fixed code of another meaning.
+uint32_t CodeOfErrno(int number);
+// The code of the call that just failed; EIO when it failed without errno.
 uint32_t LastErrno();
 
 // The device path for a driver's device name: "/dev/..." names as given,

@@ -241,7 +241,7 @@ uint32_t OpenDevice(const char* name, bool, Handle* device) {
   for (const auto& d : state.devices) {
     if (d.used && std::strcmp(d.name, name) == 0) {
       sim::Record(Kind::Open, 5, 0, name);
-      return 5;  // access denied: held already
+      return kErrorAccessDenied;  // held already
     }
   }
   for (auto& d : state.devices) {
@@ -258,7 +258,7 @@ uint32_t OpenDevice(const char* name, bool, Handle* device) {
     *device = &d;
     return 0;
   }
-  return 4;  // too many open files
+  return kErrorTooManyOpenFiles;
 }
 
 void CloseDevice(Handle device) {
@@ -359,7 +359,7 @@ uint32_t EscapeFunction(Handle device, Escape code) {
       state.brk = false;
       sim::Record(Kind::ClearBreak);
       break;
-    default: return 87;  // invalid parameter
+    default: return kErrorInvalidParameter;
   }
   return 0;
 }
@@ -373,7 +373,7 @@ uint32_t CreateIoEvent(Handle* event) {
     }
   }
   *event = nullptr;
-  return 4;
+  return kErrorTooManyOpenFiles;
 }
 
 void CloseIoEvent(Handle event) {
