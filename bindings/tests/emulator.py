@@ -15,8 +15,9 @@ START_TIMEOUT_S = 10
 class Emulator:
     """One emulator process: ``path`` is the device the driver opens.
 
-    ``arm(fault)`` applies a fault at once through the control FIFO (before
-    the next request is read); ``requests()`` lists the request frames the
+    ``arm(fault)`` writes a fault command to the control FIFO; the emulator
+    applies it the next time it reads the FIFO, which is not promised to
+    come before a request sent right after; ``requests()`` lists the request frames the
     emulator received; ``paper()`` is what it printed so far. The paper and
     the frame log of a request are written before its answer is sent.
     """

@@ -28,8 +28,9 @@ class EmulatorProcess {
   // The slave device; empty when the emulator did not start.
   const std::string& Port() const { return port_; }
   std::string Log() const;
-  // Arms a fault through the control FIFO; it is applied before any request
-  // that is sent after this returns.
+  // Writes a fault command to the control FIFO. The emulator applies it the
+  // next time it reads the FIFO, which is not promised to come before a
+  // request sent right after this returns.
   void Fault(const std::string& line);
   // SIGTERM; the exit status (0 for a clean stop).
   int Stop();

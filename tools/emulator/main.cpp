@@ -27,7 +27,6 @@
 
 namespace {
 
-using tarvo::emu::Faults;
 using tarvo::emu::Session;
 
 const char kUsage[] =
@@ -490,7 +489,11 @@ int PrepareSession(const Options& options, Session* session) {
   for (const auto& faultText : options.faults) {
     std::string error;
     if (!tarvo::emu::ApplyFaultCommand(faultText, &session->GetFaults(), &error)) {
-      return Usage("fault '" + faultText + "': " + error);
+      std::string message = "fault '";
+      message += faultText;
+      message += "': ";
+      message += error;
+      return Usage(message);
     }
   }
   return -1;

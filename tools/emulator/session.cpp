@@ -1,5 +1,6 @@
 #include "emulator/session.h"
 
+#include <climits>
 #include <cstdlib>
 #include <sstream>
 
@@ -22,8 +23,15 @@ std::string Visible(std::string_view bytes) {
   return tools::Escape(bytes, tools::EscapeStyle::Frame);
 }
 
+// The leading digits of text as a number (0 when there are none).
+long long LeadingNumber(std::string_view text) {
+  long long n = 0;
+  tools::ParseInteger(text.substr(0, text.find_first_not_of("0123456789")), 0, LLONG_MAX, &n);
+  return n;
+}
+
 std::string OtherId(std::string_view id) {
-  const int n = std::atoi(std::string(id).c_str());
+  const long long n = LeadingNumber(id);
   return std::to_string(n <= 1 ? 255 : n - 1);
 }
 
@@ -45,7 +53,7 @@ bool ApplyFaultCommand(std::string_view line, Faults* f, std::string* error) {
     *f = Faults{};
     return true;
   }
-  struct Counter {
+  const struct Counter {
     const char* name;
     int* field;
     int max;
@@ -162,8 +170,8 @@ void Session::Send(const std::string& answer, std::string_view id, Outcome* outc
   if (faults_.badLength > 0) {
     --faults_.badLength;
     const size_t semi = frame.rfind(';');
-    const int length = std::atoi(frame.c_str() + semi + 1);
-    frame = frame.substr(0, semi + 1) + std::to_string(length + 1) + "}";
+    const long long length = LeadingNumber(std::string_view(frame).substr(semi + 1));
+    frame.replace(semi + 1, std::string::npos, std::to_string(length + 1) + "}");
   }
   if (faults_.cut > 0) {
     --faults_.cut;
