@@ -51,7 +51,7 @@ windows:
 fuzz:
 	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
 
-# clang-tidy (.clang-tidy) and cppcheck on src/; any finding fails.
+# clang-tidy (.clang-tidy) and cppcheck on src/ and tools/; any finding fails.
 lint:
 	scripts/lint.sh $(TIDY_BUILD) $(JOBS)
 

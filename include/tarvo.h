@@ -224,9 +224,9 @@ typedef struct FcParam {
 /* One facade operation: 9060 bytes, no gaps; this layout is binary
    interface. */
 typedef struct FcCommand {
-  char command[30];     /* printer command, at most 29 characters */
-  char returnNames[50]; /* value names wanted, separated by single blanks */
-  int32_t timeoutMs;    /* per-byte time-out; below 5000 acts as 5000 */
+  char command[30];                     /* printer command, at most 29 characters */
+  char returnNames[50];                 /* value names wanted, separated by single blanks */
+  int32_t timeoutMs;                    /* per-byte time-out; below 5000 acts as 5000 */
   FcParam params[TARVO_FC_PARAM_COUNT]; /* only the first numParam entries are read */
 } FcCommand;
 

@@ -52,6 +52,16 @@ class CommandTest : public ::testing::Test {
 
   std::string Staged() const { return driverState.paramText; }
 
+  // The error name and circumstance as a host reads them.
+  static void ExpectErrorTexts(const char* wantName, const char* wantCircumstance) {
+    char name[TARVO_ERROR_NAME_SIZE];
+    char circ[TARVO_CIRCUMSTANCE_SIZE];
+    ObtemNomeErro(1, name, 0);
+    ObtemCircunstancia(1, circ, 0);
+    EXPECT_STREQ(name, wantName);
+    EXPECT_STREQ(circ, wantCircumstance);
+  }
+
   TempDir dir_;
   std::unique_ptr<ScriptedPrinter> printer_;  // after sim::Reset(), which drops hooks
 };
@@ -323,12 +333,7 @@ TEST_F(CommandTest, ErrorAnswerGivesCodeNameAndCircumstanceAndNoValues) {
   printer_->Reply("8", "NomeErro=\"ErroExemplo\" Circunstancia=\"Texto de exemplo\"");
   EXPECT_EQ(ExecutaComando(1, "VendeItem"), 1);
   EXPECT_EQ(ObtemCodErro(1), 8);
-  char name[TARVO_ERROR_NAME_SIZE];
-  char circ[TARVO_CIRCUMSTANCE_SIZE];
-  ObtemNomeErro(1, name, 0);
-  ObtemCircunstancia(1, circ, 0);
-  EXPECT_STREQ(name, "ErroExemplo");
-  EXPECT_STREQ(circ, "Texto de exemplo");
+  ExpectErrorTexts("ErroExemplo", "Texto de exemplo");
   char value[TARVO_VALUE_SIZE] = "old";
   EXPECT_EQ(Retorno(1, 0, "NomeErro", 0, value, 0), 8);
   EXPECT_STREQ(value, "");
@@ -345,12 +350,7 @@ TEST_F(CommandTest, SilentPrinterIsAProtocolFailureThatStillClearsTheStagedParam
   EXPECT_EQ(Staged(), "");
   EXPECT_EQ(driverState.cmdBusy, 0);
   EXPECT_EQ(ObtemCodErro(1), TARVO_PROTOCOL_FAILURE);
-  char name[TARVO_ERROR_NAME_SIZE];
-  char circ[TARVO_CIRCUMSTANCE_SIZE];
-  ObtemNomeErro(1, name, 0);
-  ObtemCircunstancia(1, circ, 0);
-  EXPECT_STREQ(name, "ErroProtTimeout");
-  EXPECT_STREQ(circ, "Erro de Recepcao");
+  ExpectErrorTexts("ErroProtTimeout", "Erro de Recepcao");
   char value[TARVO_VALUE_SIZE];
   EXPECT_EQ(Retorno(1, 0, "ValorTexto", 0, value, 0), TARVO_PROTOCOL_FAILURE);
   const auto lines = TraceLines("test.txt");
