@@ -1,5 +1,5 @@
-// The fiscal printer's state and its small command language, as a pure
-// state machine: a command with its parameters and the time of day in, an
+// The fiscal printer's state and its small command language, as a state
+// machine that does no I/O: a command with its parameters and the time of day in, an
 // answer (code and named values) and printed paper out.
 #pragma once
 

@@ -1,7 +1,8 @@
 // The printer's end of the line: request frames in, answer frames out,
 // with the memory of the last answer (a resend is answered again without
 // being carried out twice) and the faults that an operator or a test asks
-// for. Pure: bytes and the time of day in, bytes to send out.
+// for. No I/O: bytes and the time of day in, bytes to send out, the state
+// kept in the object.
 #pragma once
 
 #include <string>
