@@ -21,6 +21,10 @@ using tarvo::fuzz::Input;
 
 namespace {
 
+// The state the frames are decoded into: the fuzzer's own, as the engine
+// stores into the state it is given; the process-wide one is not used.
+DriverState state;
+
 constexpr int kMaxFrame = static_cast<int>(sizeof DriverState::bufRx) - 1;
 
 // What the frame says of itself, read independently of DecodeResponse: the
@@ -43,7 +47,7 @@ Lengths MeasureFrame(const char* frame, size_t length) {
 
 // The invariants of one decoded frame.
 void CheckDecoded(const char* frame, size_t length, int idSent, const DecodeResult& r) {
-  const DriverState& d = driverState;
+  const DriverState& d = state;
   const Lengths lengths = MeasureFrame(frame, length);
   FUZZ_CHECK(std::memchr(d.respCopy, 0, sizeof d.respCopy) != nullptr);
   if (r.kind == DecodeResult::LengthMismatch) {
@@ -88,7 +92,7 @@ void CheckDecoded(const char* frame, size_t length, int idSent, const DecodeResu
 // The engine's receiving loop over a byte stream; every complete frame is
 // decoded and checked.
 void Receive(const uint8_t* bytes, size_t size, bool leImpressao, int idSent) {
-  DriverState& d = driverState;
+  DriverState& d = state;
   FrameReceiver receiver;
   receiver.Begin(leImpressao);
   d.rxCount = 0;
@@ -152,7 +156,7 @@ void RoundTrip(Input* in, bool leImpressao, int idSent) {
                       std::string(reinterpret_cast<const char*>(values), valuesLen);
   frame += ";" + std::to_string(frame.size()) + "}";
 
-  DriverState& d = driverState;
+  DriverState& d = state;
   const DecodeResult r = DecodeResponse(frame.c_str(), frame.size(), idSent);
   StoreAnswer(d, frame.c_str(), r);
   FUZZ_CHECK(r.kind == DecodeResult::Accepted);
@@ -186,8 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool leImpressao = (flags & 1) != 0;
   const int idSent = in.Byte();
   // Results of an earlier exchange that an error answer may leave in place.
-  CopyText(driverState.nomeErro, "Anterior");
-  CopyText(driverState.circunstancia, "Circunstancia anterior");
+  CopyText(state.nomeErro, "Anterior");
+  CopyText(state.circunstancia, "Circunstancia anterior");
   if (flags & 2) {
     RoundTrip(&in, leImpressao, idSent);
   } else {
@@ -195,6 +199,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* stream = in.Rest(&n);
     Receive(stream, n, leImpressao, idSent);
   }
-  fuzz::CheckStateBounds();
+  fuzz::CheckStateBounds(state);
   return 0;
 }

@@ -30,8 +30,9 @@ void ResetLibrary() {
   sim::Reset();
 }
 
-void CheckStateBounds() {
-  const DriverState& d = driverState;
+void CheckStateBounds() { CheckStateBounds(driverState); }
+
+void CheckStateBounds(const DriverState& d) {
   FUZZ_CHECK(Terminated(d.portName));
   FUZZ_CHECK(Terminated(d.paramText));
   FUZZ_CHECK(Terminated(d.idText));

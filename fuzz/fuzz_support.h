@@ -17,6 +17,10 @@
     }                                                                                   \
   } while (0)
 
+namespace tarvo {
+struct DriverState;
+}
+
 namespace tarvo::fuzz {
 
 // DriverState, the trace and the facade as they are at load (port closed),
@@ -27,6 +31,8 @@ void ResetLibrary();
 // terminated inside its capacity; rxCount and txLength lie within their
 // buffers; no command is running.
 void CheckStateBounds();
+// The same bounds on a state of the caller's own.
+void CheckStateBounds(const DriverState& d);
 
 // A result the public header documents for a call that reaches the printer:
 // 1, 0, -1, -11, -14, -15, -20, -21 or 11010.
