@@ -5,6 +5,7 @@
 #include "driver/comm_settings.h"
 #include "driver/driver_state.h"
 #include "driver/export.h"
+#include "serial/rfc2217.h"
 #include "trace/trace.h"
 
 namespace tarvo {
@@ -22,6 +23,14 @@ constexpr uint32_t kSettingsRoom = 20;
 // to it, so that COM15 reaches port 15 (the first three characters are not
 // examined). False for a bad channel.
 bool ChooseDevice(const char* name, char (&device)[40]) {
+  // A network port's URL is used whole too; a malformed one, or one longer
+  // than the device name's 39 characters, is a bad channel.
+  if (rfc2217::HasScheme(name)) {
+    rfc2217::Url url;
+    if (!rfc2217::ParseUrl(name, &url) || !CopyText(device, name)) return false;
+    LogLine("IniciaDriver%s %s\n", LogTag(), device);
+    return true;
+  }
   if (std::strstr(name, "/dev/") != nullptr) {
     if (!CopyText(device, name)) return false;
     LogLine("IniciaDriver%s %s\n", LogTag(), device);

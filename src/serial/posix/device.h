@@ -52,9 +52,18 @@ struct DeviceKind {
                         uint32_t* moved);
   // The watched line events (of `mask`) that hold now.
   uint32_t (*eventsNow)(Device* device, uint32_t mask);
+  // Waits at most timeoutMs for input to read: 0 when there is some,
+  // kWaitTimeout when none came, any other code on failure. Null for a
+  // device whose fd's readiness is its input; a device whose byte stream
+  // also carries other things (a network port's Telnet commands) waits
+  // until a data byte is there.
+  uint32_t (*waitInput)(Device* device, uint32_t timeoutMs);
 };
 
 extern const DeviceKind kTerminalDevice;
+// rfc2217://HOST:PORT[?OPTIONS] names, and COMn names that the port map
+// gives such a name (network.cpp).
+extern const DeviceKind kNetworkDevice;
 
 // The open device behind a handle, or null.
 Device* DeviceOf(Handle handle);

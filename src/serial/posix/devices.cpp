@@ -18,7 +18,7 @@ constexpr int kMaxDevices = 8;
 Device devices[kMaxDevices];
 
 // Searched in order; the last one takes any name.
-const DeviceKind* const kKinds[] = {&kTerminalDevice};
+const DeviceKind* const kKinds[] = {&kNetworkDevice, &kTerminalDevice};
 
 const DeviceKind& KindFor(const char* name) {
   for (const DeviceKind* kind : kKinds) {

@@ -280,8 +280,8 @@ uint32_t EventsNow(Device* device, uint32_t mask) {
 }  // namespace
 
 const DeviceKind kTerminalDevice = {
-    ClaimsAnyName, ResolveDeviceName, Open,       Close,    GetLineSettings, SetLineSettings,
-    Purge,         ModemStatus,       EscapeLine, ReadSome, WriteSome,       EventsNow,
+    ClaimsAnyName, ResolveDeviceName, Open,     Close,     GetLineSettings, SetLineSettings, Purge,
+    ModemStatus,   EscapeLine,        ReadSome, WriteSome, EventsNow,       nullptr,
 };
 
 }  // namespace tarvo::sys::posix

@@ -84,6 +84,13 @@ uint32_t WriteSome(Device* d, const unsigned char* buffer, uint32_t count, uint3
 
 uint32_t EventsNow(Device* d, uint32_t mask) { return d->kind->eventsNow(d, mask); }
 
+// Waits for input: 0 when there is some, kWaitTimeout, or a code.
+uint32_t WaitInput(Device* d, uint32_t timeoutMs) {
+  if (d->kind->waitInput != nullptr) return d->kind->waitInput(d, timeoutMs);
+  const int r = PollFor(d->fd, POLLIN, timeoutMs);
+  return r < 0 ? LastErrno() : (r == 0 ? kWaitTimeout : 0);
+}
+
 uint32_t WriteNow(Device* d, const unsigned char* bytes, uint32_t count, uint32_t* done) {
   uint32_t moved = 0;
   for (;;) {
@@ -101,7 +108,7 @@ uint32_t WaitEventNow(Device* d, void* buffer) {
       std::memcpy(buffer, &seen, sizeof seen);
       return 0;
     }
-    if (PollFor(d->fd, POLLIN, kInfinite) < 0) return LastErrno();
+    if (uint32_t code = WaitInput(d, kInfinite)) return code;
   }
 }
 
@@ -127,9 +134,9 @@ uint32_t ReadNow(Device* d, unsigned char* bytes, uint32_t count, uint32_t* done
       if (wait < 0 || wait > t.readIntervalTimeout) wait = t.readIntervalTimeout;
     }
     if (deadline >= 0 && wait <= 0) return 0;
-    const int r = PollFor(d->fd, POLLIN, wait < 0 ? kInfinite : static_cast<uint32_t>(wait));
-    if (r < 0) return LastErrno();
-    if (r == 0) return 0;
+    const uint32_t waited = WaitInput(d, wait < 0 ? kInfinite : static_cast<uint32_t>(wait));
+    if (waited == kWaitTimeout) return 0;
+    if (waited != 0) return waited;
   }
   return 0;
 }
@@ -222,10 +229,9 @@ uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
   Pending* p = PendingOf(record);
   if (p->kind == Transfer::Write) return WaitWrite(p, timeoutMs);
   const int64_t start = posix::MonotonicUs();
-  const int r = PollFor(p->device->fd, POLLIN, timeoutMs);
+  const uint32_t waited = WaitInput(p->device, timeoutMs);
   p->slept = posix::MonotonicUs() - start >= kSleptUs;
-  if (r < 0) return LastErrno();
-  if (r == 0) return kWaitTimeout;
+  if (waited != 0) return waited;
   // A completed event wait has written its events, as WaitCommEvent does.
   if (p->kind == Transfer::WaitEvent) {
     const uint32_t seen = EventsNow(p->device, p->mask);
