@@ -59,7 +59,9 @@ uint32_t Client::Negotiate(uint64_t deadline) {
   if (uint32_t code = SendRaw(bytes, EncodeComPort(kSetBaudRate, query, 4, bytes, sizeof bytes))) {
     return code;
   }
-  return AwaitAnswers(deadline);
+  const uint32_t code = AwaitAnswers(deadline);
+  // A server that takes its agreement back before answering refuses too.
+  return comPortRefused_ ? socket_->Code(Failure::NotSupported) : code;
 }
 
 void Client::Close() {
