@@ -11,6 +11,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 python3
   # the Pascal binding's example program (fp-compiler provides fpc)
   fp-compiler
+  # the real peer of the network serial port tests (RFC 2217)
+  ser2net
 )
 
 missing=()

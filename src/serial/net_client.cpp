@@ -252,15 +252,19 @@ uint32_t Client::ModemStatus(uint32_t* status) {
   return 0;
 }
 
+// Data written after the connection was lost is dropped, as on a line
+// whose far end is unplugged: the loss is reported by the reads, whose
+// failure makes the exchange engine open the port again (a failed write
+// would end the exchange without that re-open).
 uint32_t Client::Write(const uint8_t* data, uint32_t count) {
   size_t done = 0;
-  while (done < count) {
+  while (done < count && lost_ == 0) {
     size_t consumed = 0;
     const size_t n = EscapeData(data + done, count - done, tx_, sizeof tx_, &consumed);
-    if (uint32_t code = SendRaw(tx_, n)) return code;
+    SendRaw(tx_, n);
     done += consumed;
   }
-  return lost_;
+  return 0;
 }
 
 uint32_t Client::Take(uint8_t* buffer, uint32_t count, uint32_t* got) {

@@ -85,7 +85,8 @@ class Client {
   // "ignorects". A lost connection keeps the last state: it shows in the
   // next read.
   uint32_t ModemStatus(uint32_t* status);
-  // Escapes and sends data bytes.
+  // Escapes and sends data bytes. Always 0: after the connection was lost
+  // the bytes are dropped and the next read reports the loss.
   uint32_t Write(const uint8_t* data, uint32_t count);
   // Copies up to count data bytes already received; never waits.
   uint32_t Take(uint8_t* buffer, uint32_t count, uint32_t* got);
