@@ -93,13 +93,14 @@ Bytes ComPort(uint8_t command, Bytes value) {
 
 // How the fake server departs from a good one.
 struct Behaviour {
-  bool silent = false;         // accepts and says nothing
-  bool refuseComPort = false;  // answers WILL 44 with DONT 44
-  std::string banner;          // data before the negotiation
-  int baudAnswer = -1;         // answers SET-BAUDRATE with this instead
-  int lateAckMs = 0;           // answers the settings only after this long
-  int cts = -1;                // NOTIFY-MODEMSTATE after the negotiation
-  bool resetMidFrame = false;  // sends half an answer, then a reset
+  bool silent = false;           // accepts and says nothing
+  bool refuseComPort = false;    // answers WILL 44 with DONT 44
+  std::string banner;            // data before the negotiation
+  int baudAnswer = -1;           // answers SET-BAUDRATE with this instead
+  int lateAckMs = 0;             // answers the settings only after this long
+  int cts = -1;                  // NOTIFY-MODEMSTATE after the negotiation
+  bool resetMidFrame = false;    // sends half an answer, then a reset
+  bool resetAfterSetup = false;  // resets the first connection once DTR is raised
 };
 
 Behaviour With(void (*set)(Behaviour&)) {
@@ -180,6 +181,12 @@ class FakeServer {
           continue;
         }
         if (b_.cts >= 0) c.Send(ComPort(kNotifyModemState + kServerOffset, {uint8_t(b_.cts)}));
+      }
+      if (e.kind == Event::ComPort && b_.resetAfterSetup && !resetDone_ &&
+          e.command == kSetControl && e.length == 1 && e.value[0] == kControlDtrOn) {
+        resetDone_ = true;
+        c.Reset();
+        return;
       }
       if (e.kind == Event::ComPort) Answer(c, e, n);
       if (e.kind == Event::Data && e.byte == '}') {
@@ -341,6 +348,18 @@ TEST_F(NetFakeServerTest, ResetMidFrameFailsTheExchangeAndTheReopenSendsEverySet
   ASSERT_GE(server.settings.size(), 2u);
   EXPECT_EQ(server.settings[1],
             (std::vector<std::string>{"1:0.0.0.0.", "1:0.1.194.0.", "2:8.", "3:3.", "4:1."}));
+}
+
+TEST_F(NetFakeServerTest, ConnectionLostBetweenCommandsIsAReceptionFailureThatReconnects) {
+  FakeServer server(With([](Behaviour& b) { b.resetAfterSetup = true; }));
+  ASSERT_EQ(IniciaDriver(server.Url().c_str()), 1);
+  // The request goes nowhere; the read reports the loss, so the engine
+  // opens the port again instead of failing the write for ever.
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
+  EXPECT_EQ(Circumstance(), "Erro de Recepcao");
+  EXPECT_EQ(CountPrefix("EnviaComando2900 retWrite"), 0);
+  ASSERT_EQ(ExecutaComando(1, "LeTexto"), 1);
+  EXPECT_EQ(Value(), "NET0000001");
 }
 
 TEST_F(NetFakeServerTest, CtsOffFromTheServerStopsTheExchangeUntilItComesBack) {
