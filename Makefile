@@ -63,7 +63,7 @@ demo: build
 # tables (docs/performance.md). The figures depend on the machine's load.
 bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tarvo_micro_bench tarvo_e2e_bench
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tarvo_micro_bench tarvo_e2e_bench tarvo_net_bench
 	bench/run.sh $(BENCH_BUILD)
 
 # The Debian package: $(BUILD)/tarvo_<version>_amd64.deb

@@ -44,3 +44,12 @@ fi
 echo
 echo "## End to end"
 "$e2e" $quick
+
+echo
+echo "## Network port (RFC 2217) through ser2net"
+echo
+if [ "$quick" = "--quick" ]; then
+  "$build/bench/tarvo_net_bench" --rounds 1 --exchanges 5
+else
+  "$build/bench/tarvo_net_bench"
+fi

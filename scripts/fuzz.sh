@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-fuzz}
 seconds=${2:-20}
 jobs=${3:-2}
-targets=(fuzz_frames fuzz_retorno fuzz_config fuzz_staging fuzz_exchange)
+targets=(fuzz_frames fuzz_retorno fuzz_config fuzz_staging fuzz_exchange fuzz_rfc2217)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTARVO_FUZZ=ON -DTARVO_TESTS=OFF -DTARVO_BENCH=OFF >/dev/null
