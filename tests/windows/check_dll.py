@@ -15,7 +15,7 @@ import re
 import subprocess
 import sys
 
-ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
+ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "user32.dll", "ws2_32.dll", "msvcrt.dll"}
 
 
 def read_def(path):

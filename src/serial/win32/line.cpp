@@ -14,6 +14,7 @@
 
 #include "common/text.h"
 #include "serial/system.h"
+#include "serial/win32/network.h"
 
 namespace tarvo::sys {
 
@@ -82,6 +83,8 @@ bool DevicePath(const char* name, char (&path)[64]) {
 
 uint32_t OpenDevice(const char* name, bool overlapped, Handle* device) {
   *device = nullptr;
+  char url[256];
+  if (winnet::Claims(name, url)) return winnet::OpenDevice(url, device);
   char path[64];
   if (!DevicePath(name, path)) return ERROR_FILENAME_EXCED_RANGE;
   HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -92,14 +95,17 @@ uint32_t OpenDevice(const char* name, bool overlapped, Handle* device) {
 }
 
 void CloseDevice(Handle device) {
+  if (winnet::IsDevice(device)) return winnet::CloseDevice(device);
   if (device != nullptr) CloseHandle(Win(device));
 }
 
 uint32_t SetupQueues(Handle device, uint32_t inQueue, uint32_t outQueue) {
+  if (winnet::IsDevice(device)) return 0;
   return Result(SetupComm(Win(device), inQueue, outQueue));
 }
 
 uint32_t GetLineSettings(Handle device, Dcb* dcb) {
+  if (winnet::IsDevice(device)) return winnet::GetLineSettings(device, dcb);
   DCB win;
   std::memcpy(&win, dcb, sizeof win);
   win.DCBlength = sizeof win;
@@ -109,12 +115,14 @@ uint32_t GetLineSettings(Handle device, Dcb* dcb) {
 }
 
 uint32_t SetLineSettings(Handle device, const Dcb* dcb) {
+  if (winnet::IsDevice(device)) return winnet::SetLineSettings(device, dcb);
   DCB win;
   std::memcpy(&win, dcb, sizeof win);
   return Result(SetCommState(Win(device), &win));
 }
 
 uint32_t GetTimeouts(Handle device, CommTimeouts* timeouts) {
+  if (winnet::IsDevice(device)) return winnet::GetTimeouts(device, timeouts);
   COMMTIMEOUTS win{};
   if (!GetCommTimeouts(Win(device), &win)) return static_cast<uint32_t>(GetLastError());
   std::memcpy(timeouts, &win, sizeof win);
@@ -122,20 +130,24 @@ uint32_t GetTimeouts(Handle device, CommTimeouts* timeouts) {
 }
 
 uint32_t SetTimeouts(Handle device, const CommTimeouts* timeouts) {
+  if (winnet::IsDevice(device)) return winnet::SetTimeouts(device, timeouts);
   COMMTIMEOUTS win;
   std::memcpy(&win, timeouts, sizeof win);
   return Result(SetCommTimeouts(Win(device), &win));
 }
 
 uint32_t SetEventMask(Handle device, uint32_t mask) {
+  if (winnet::IsDevice(device)) return winnet::SetEventMask(device, mask);
   return Result(SetCommMask(Win(device), mask));
 }
 
 uint32_t PurgeQueues(Handle device, uint32_t flags) {
+  if (winnet::IsDevice(device)) return winnet::PurgeQueues(device, flags);
   return Result(PurgeComm(Win(device), flags));
 }
 
 uint32_t GetModemStatus(Handle device, uint32_t* status) {
+  if (winnet::IsDevice(device)) return winnet::GetModemStatus(device, status);
   // A closed port has no device to ask.
   if (device == nullptr) return ERROR_INVALID_HANDLE;
   DWORD bits = 0;
@@ -154,6 +166,7 @@ uint32_t GetModemStatus(Handle device, uint32_t* status) {
 }
 
 uint32_t EscapeFunction(Handle device, Escape code) {
+  if (winnet::IsDevice(device)) return winnet::EscapeFunction(device, code);
   return Result(EscapeCommFunction(Win(device), static_cast<DWORD>(code)));
 }
 
@@ -178,6 +191,7 @@ void SignalIoEvent(Handle event) {
 }
 
 uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done) {
+  if (winnet::IsDevice(device)) return winnet::TransferNow(device, kind, buffer, count, done);
   DWORD moved = 0;
   BOOL ok = FALSE;
   switch (kind) {
@@ -198,6 +212,9 @@ uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count,
 
 uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done,
                        IoRecord* record) {
+  if (winnet::IsDevice(device)) {
+    return winnet::StartTransfer(device, kind, buffer, count, done, record);
+  }
   OVERLAPPED* ov = OverlappedOf(record);
   std::memset(ov, 0, sizeof *ov);
   ov->hEvent = Win(record->event);
@@ -219,6 +236,7 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
 }
 
 uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
+  if (winnet::OwnsRecord(record)) return winnet::WaitTransfer(record, timeoutMs);
   const DWORD waited = WaitForSingleObject(Win(record->event), timeoutMs);
   if (waited == WAIT_OBJECT_0) return 0;
   if (waited == WAIT_TIMEOUT) return kWaitTimeout;
@@ -227,6 +245,7 @@ uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
 }
 
 uint32_t FinishTransfer(Handle device, IoRecord* record, uint32_t* done) {
+  if (winnet::IsDevice(device)) return winnet::FinishTransfer(device, record, done);
   DWORD moved = 0;
   const BOOL ok = GetOverlappedResult(Win(device), OverlappedOf(record), &moved, FALSE);
   const uint32_t code = ok ? 0 : static_cast<uint32_t>(GetLastError());
@@ -235,6 +254,8 @@ uint32_t FinishTransfer(Handle device, IoRecord* record, uint32_t* done) {
 }
 
 void CancelTransfer(Handle device, IoRecord* record) {
+  // A network transfer leaves nothing pending behind.
+  if (winnet::IsDevice(device)) return;
   CancelIo(Win(device));
   // The cancelled transfer still writes its OVERLAPPED (and, for a read,
   // possibly the buffer) when it completes: wait for that before the record
