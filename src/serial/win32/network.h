@@ -1,9 +1,9 @@
 // The Win32 network device: a port named rfc2217://HOST:PORT[?OPTIONS], or
 // a COM name that the registry's port map (the key "SOFTWARE\TARVO\Ports"
 // under HKEY_LOCAL_MACHINE) gives such a name, reached with Winsock
-// (ws2_32, a system DLL). The protocol is serial/net_client.h's; this file gives it sockets
-// and answers the system layer's device calls for network handles, which
-// line.cpp hands over after asking IsDevice (or OwnsRecord).
+// (ws2_32, a system DLL). The protocol is serial/net_client.h's; this file
+// gives it sockets and answers the system layer's device calls for network
+// handles, which line.cpp hands over after asking IsDevice (or OwnsRecord).
 //
 // Codes are Winsock's and Win32's: WSAETIMEDOUT, WSAEPROTONOSUPPORT (the
 // server refuses the Com Port option), ERROR_INVALID_PARAMETER (a setting
