@@ -22,8 +22,8 @@ using namespace tarvo::rfc2217;
 namespace {
 
 bool SameEvent(const Event& a, const Event& b) {
-  return a.kind == b.kind && a.byte == b.byte && a.option == b.option &&
-         a.command == b.command && a.length == b.length && a.truncated == b.truncated &&
+  return a.kind == b.kind && a.byte == b.byte && a.option == b.option && a.command == b.command &&
+         a.length == b.length && a.truncated == b.truncated &&
          std::memcmp(a.value, b.value, a.length) == 0;
 }
 

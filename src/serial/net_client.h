@@ -136,9 +136,9 @@ class Client {
   size_t expectedCount_ = 0;
   size_t head_ = 0;
   size_t tail_ = 0;
-  uint8_t data_[8192];
-  uint8_t raw_[2048];
-  uint8_t tx_[2048];
+  uint8_t data_[8192] = {};
+  uint8_t raw_[2048] = {};
+  uint8_t tx_[2048] = {};
 };
 
 }  // namespace tarvo::net

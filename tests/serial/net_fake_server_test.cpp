@@ -6,12 +6,18 @@
 // Some tests wait in real time on purpose: the client's bounds on
 // negotiation (3 s) and acknowledgement (2 s), and the engine's BREAK
 // recovery (about 3 s) are what they prove.
-#include <errno.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <errno.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -35,21 +41,60 @@ namespace {
 using namespace rfc2217;
 using Bytes = std::vector<uint8_t>;
 
+// The same server on both platforms; the codes the driver reports are each
+// platform's own.
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr Socket kNoSocket = INVALID_SOCKET;
+constexpr int kSendFlags = 0;
+int CloseSocket(Socket s) { return closesocket(s); }
+int PollSocket(Socket s, int ms) {
+  WSAPOLLFD p{s, POLLRDNORM, 0};
+  return WSAPoll(&p, 1, ms);
+}
+constexpr uint32_t kTimedOut = WSAETIMEDOUT;
+constexpr uint32_t kNotSupported = WSAEPROTONOSUPPORT;
+constexpr uint32_t kBadValue = ERROR_INVALID_PARAMETER;
+constexpr uint32_t kGone = WSAECONNRESET;
+struct Winsock {
+  Winsock() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+} winsock;
+#else
+using Socket = int;
+constexpr Socket kNoSocket = -1;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+int CloseSocket(Socket s) { return close(s); }
+int PollSocket(Socket s, int ms) {
+  pollfd p{s, POLLIN, 0};
+  return poll(&p, 1, ms);
+}
+constexpr uint32_t kTimedOut = ETIMEDOUT;
+constexpr uint32_t kNotSupported = EPROTONOSUPPORT;
+constexpr uint32_t kBadValue = EINVAL;
+constexpr uint32_t kGone = ECONNRESET;
+#endif
+
 // One accepted connection, seen from the server.
 class Conn {
  public:
-  explicit Conn(int fd) : fd_(fd) {}
+  explicit Conn(Socket fd) : fd_(fd) {}
   ~Conn() { Close(); }
-  void Send(const Bytes& b) { (void)!send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
+  void Send(const Bytes& b) {
+    (void)!send(fd_, reinterpret_cast<const char*>(b.data()), static_cast<int>(b.size()),
+                kSendFlags);
+  }
   void Send(const std::string& s) { Send(Bytes(s.begin(), s.end())); }
   void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+    if (fd_ != kNoSocket) CloseSocket(fd_);
+    fd_ = kNoSocket;
   }
   // Ends the connection with a reset instead of an orderly close.
   void Reset() {
     linger l{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
     Close();
   }
   // The next event from the client within ms: 1 with *e set, 0 when none
@@ -64,10 +109,9 @@ class Conn {
       }
       buf_.clear();
       pos_ = 0;
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, ms) <= 0) return 0;
-      uint8_t chunk[512];
-      const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+      if (PollSocket(fd_, ms) <= 0) return 0;
+      char chunk[512];
+      const int n = static_cast<int>(recv(fd_, chunk, sizeof chunk, 0));
       if (n <= 0) return -1;
       buf_.assign(chunk, chunk + n);
     }
@@ -75,7 +119,7 @@ class Conn {
   const Bytes& Received() const { return all_; }
 
  private:
-  int fd_;
+  Socket fd_;
   Parser parser_;
   Bytes buf_, all_;
   size_t pos_ = 0;
@@ -112,7 +156,7 @@ Behaviour With(void (*set)(Behaviour&)) {
 class FakeServer {
  public:
   explicit FakeServer(Behaviour b) : b_(b) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -129,7 +173,7 @@ class FakeServer {
   ~FakeServer() {
     stop_ = true;
     thread_.join();
-    close(listener_);
+    CloseSocket(listener_);
   }
   std::string Url(const std::string& options = "") const {
     return "rfc2217://127.0.0.1:" + std::to_string(port_) + options;
@@ -143,8 +187,7 @@ class FakeServer {
  private:
   void Run() {
     while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
+      if (PollSocket(listener_, 50) <= 0) continue;
       Conn c(accept(listener_, nullptr, nullptr));
       const int n = connections_;
       received.emplace_back();
@@ -237,7 +280,7 @@ class FakeServer {
   }
 
   Behaviour b_;
-  int listener_ = -1;
+  Socket listener_ = kNoSocket;
   uint16_t port_ = 0;
   std::thread thread_;
   std::atomic<bool> stop_{false};
@@ -288,7 +331,7 @@ TEST_F(NetFakeServerTest, SilentServerFailsTheOpenInBoundedTimeAndGetsNoByte) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_TRUE(
-      HasLine("IniciaDriver2900 Erro [" + std::to_string(ETIMEDOUT) + "] na inicializacao da COM"));
+      HasLine("IniciaDriver2900 Erro [" + std::to_string(kTimedOut) + "] na inicializacao da COM"));
   EncerraDriver(1);
   while (server.Connections() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(server.received[0].empty()) << "a plain TCP port must receive nothing";
@@ -297,7 +340,7 @@ TEST_F(NetFakeServerTest, SilentServerFailsTheOpenInBoundedTimeAndGetsNoByte) {
 TEST_F(NetFakeServerTest, RefusedComPortOptionFailsTheOpen) {
   FakeServer server(With([](Behaviour& b) { b.refuseComPort = true; }));
   EXPECT_EQ(IniciaDriver(server.Url().c_str()), -11);
-  EXPECT_TRUE(HasLine("IniciaDriver2900 Erro [" + std::to_string(EPROTONOSUPPORT) +
+  EXPECT_TRUE(HasLine("IniciaDriver2900 Erro [" + std::to_string(kNotSupported) +
                       "] na inicializacao da COM"));
 }
 
@@ -306,8 +349,8 @@ TEST_F(NetFakeServerTest, SettingsAnsweredWithAnotherValueOrLateFailConfigure) {
     FakeServer server(With([](Behaviour& b) { b.baudAnswer = 9600; }));
     SerialPort& port = driverState.port;
     ASSERT_EQ(port.Open(server.Url().c_str(), 8192, 8192, 1), 0u);
-    EXPECT_EQ(port.Configure(38400, 8, 2, 0), static_cast<uint32_t>(EINVAL));
-    EXPECT_EQ(port.lastError, static_cast<uint32_t>(EINVAL));
+    EXPECT_EQ(port.Configure(38400, 8, 2, 0), kBadValue);
+    EXPECT_EQ(port.lastError, kBadValue);
     port.Close();
   }
   {
@@ -315,7 +358,7 @@ TEST_F(NetFakeServerTest, SettingsAnsweredWithAnotherValueOrLateFailConfigure) {
     SerialPort& port = driverState.port;
     ASSERT_EQ(port.Open(server.Url().c_str(), 8192, 8192, 1), 0u);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(port.Configure(38400, 8, 2, 0), static_cast<uint32_t>(ETIMEDOUT));
+    EXPECT_EQ(port.Configure(38400, 8, 2, 0), kTimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2400));
     port.Close();
   }
@@ -339,7 +382,7 @@ TEST_F(NetFakeServerTest, ResetMidFrameFailsTheExchangeAndTheReopenSendsEverySet
   EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
   EXPECT_EQ(ObtemCodErro(1), 11010);
   EXPECT_EQ(Circumstance(), "Erro de Recepcao");
-  EXPECT_EQ(CountPrefix("EnviaComando2900 retRead=" + std::to_string(ECONNRESET)), 1);
+  EXPECT_EQ(CountPrefix("EnviaComando2900 retRead=" + std::to_string(kGone)), 1);
   // The engine's re-open connected again and sent 115200 8E1 again.
   ASSERT_EQ(ExecutaComando(1, "LeTexto"), 1);
   EXPECT_EQ(Value(), "NET0000001");
