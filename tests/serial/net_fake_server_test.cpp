@@ -6,9 +6,8 @@
 // Some tests wait in real time on purpose: the client's bounds on
 // negotiation (3 s) and acknowledgement (2 s), and the engine's BREAK
 // recovery (about 3 s) are what they prove.
-#include <gtest/gtest.h>
-
 #ifdef _WIN32
+// Winsock's headers come before anything that includes windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
@@ -18,6 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>

@@ -2,10 +2,13 @@
 // the real peer (ser2net_peer.py starts it): TARVO_NET_URL names a ser2net
 // with the Com Port option in front of the printer emulator,
 // TARVO_NET_TCP_URL one with a plain TCP accepter.
-#include <gtest/gtest.h>
-#include <windows.h>
+// Winsock's headers come before anything that includes windows.h.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +28,7 @@ std::string Env(const char* name) {
 }
 
 // LeTexto, or another command without parameters; the printer's code.
-int Run(const char* command, const char* name = nullptr, const char* value = nullptr) {
+int Command(const char* command, const char* name = nullptr, const char* value = nullptr) {
   LimpaParams(1);
   if (name != nullptr) AdicionaParam(1, name, value, 7);
   if (ExecutaComando(1, command) != 1) return -1;
@@ -48,7 +51,7 @@ class NetWin32 : public ::testing::Test {
 
 TEST_F(NetWin32, ASaleThroughSer2netWithTheSettingsAcknowledged) {
   ASSERT_EQ(IniciaDriver(url.c_str()), 1);
-  EXPECT_EQ(Run("AbreCupom"), 0);
+  EXPECT_EQ(Command("AbreCupom"), 0);
   LimpaParams(1);
   AdicionaParam(1, "Descricao", "Pao", 7);
   AdicionaParam(1, "PrecoUnitario", "3.25", 0);
@@ -58,12 +61,12 @@ TEST_F(NetWin32, ASaleThroughSer2netWithTheSettingsAcknowledged) {
   AdicionaParam(1, "MeioPagamento", "Dinheiro", 7);
   AdicionaParam(1, "Valor", "5", 0);
   EXPECT_EQ(ExecutaComando(1, "PagaCupom"), 1);
-  EXPECT_EQ(Run("EncerraCupom"), 0);
+  EXPECT_EQ(Command("EncerraCupom"), 0);
   SerialPort& port = driverState.port;
   EXPECT_EQ(port.Configure(38400, 8, 2, 0), 0u);
   EXPECT_EQ(port.GetBaudRate(), 38400);
   EXPECT_EQ(port.GetParity(), 2);
-  EXPECT_EQ(Run("LeTexto", "NomeTexto", "NumeroSerieECF"), 0);
+  EXPECT_EQ(Command("LeTexto", "NomeTexto", "NumeroSerieECF"), 0);
 }
 
 TEST_F(NetWin32, AComNameInThePortMapReachesTheNetworkPort) {
@@ -75,7 +78,7 @@ TEST_F(NetWin32, AComNameInThePortMapReachesTheNetworkPort) {
                            static_cast<DWORD>(url.size() + 1)),
             ERROR_SUCCESS);
   EXPECT_EQ(IniciaDriver("COM17"), 1);
-  EXPECT_EQ(Run("LeTexto", "NomeTexto", "NumeroSerieECF"), 0);
+  EXPECT_EQ(Command("LeTexto", "NomeTexto", "NumeroSerieECF"), 0);
   EncerraDriver(1);
   RegDeleteValueA(key, "COM17");
   RegCloseKey(key);
