@@ -146,6 +146,7 @@ struct Behaviour {
   int cts = -1;                  // NOTIFY-MODEMSTATE after the negotiation
   bool resetMidFrame = false;    // sends half an answer, then a reset
   bool resetAfterSetup = false;  // resets the first connection once DTR is raised
+  bool notifyFirst = false;      // a modem-state notice, then the answer 100 ms later
 };
 
 Behaviour With(void (*set)(Behaviour&)) {
@@ -276,6 +277,10 @@ class FakeServer {
       c.Reset();
       return false;
     }
+    if (b_.notifyFirst) {
+      c.Send(ComPort(kNotifyModemState + kServerOffset, {kModemCts | kModemDsr}));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     c.Send(frame);
     return true;
   }
@@ -404,6 +409,16 @@ TEST_F(NetFakeServerTest, ConnectionLostBetweenCommandsIsAReceptionFailureThatRe
   EXPECT_EQ(CountPrefix("EnviaComando2900 retWrite"), 0);
   ASSERT_EQ(ExecutaComando(1, "LeTexto"), 1);
   EXPECT_EQ(Value(), "NET0000001");
+}
+
+TEST_F(NetFakeServerTest, ATelnetCommandBeforeTheAnswerIsNoByteAndNoSilence) {
+  FakeServer server(With([](Behaviour& b) { b.notifyFirst = true; }));
+  ASSERT_EQ(IniciaDriver(server.Url().c_str()), 1);
+  // The read waits for a data byte: the notice alone must not end it as
+  // an empty read, which the engine would take for a silent printer.
+  ASSERT_EQ(ExecutaComando(1, "LeTexto"), 1);
+  EXPECT_EQ(Value(), "NET0000001");
+  EXPECT_EQ(CountPrefix("EnviaComando2900 BRK-"), 0);
 }
 
 TEST_F(NetFakeServerTest, CtsOffFromTheServerStopsTheExchangeUntilItComesBack) {
