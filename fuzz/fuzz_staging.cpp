@@ -28,6 +28,7 @@ enum class Printer { Answers, Refuses, Silent, Stale };
 struct Model {
   int fArq = -1;
   int cmdId = 0;
+  int lastSeed = -1;
   int timeout = 0;
   std::string params;
   std::string lastId;
@@ -168,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(IniciaDriver("COM1") == 1);
   m.fArq = 1;
   m.cmdId = d.cmdId;
+  m.lastSeed = d.lastSeed;
   m.timeout = 5000;
 
   Input in(data, size);
@@ -264,7 +266,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(r == (mine ? 0 : TARVO_BAD_HANDLE));
         if (mine) m.fArq = -1;
         const int opened = IniciaDriver("COM1");
-        m.cmdId = static_cast<int>(sys::CalendarSeconds() % 255);
+        // The seed repeats neither the previous session's nor, as first
+        // id, the last id sent (the simulated line's seed source is its
+        // calendar time).
+        m.cmdId = static_cast<int>(sys::SessionSeedSource() % 255);
+        while (m.cmdId == m.lastSeed || m.cmdId + 1 == ReadDecimal(m.lastId.c_str())) {
+          m.cmdId = (m.cmdId + 1) % 255;
+        }
+        m.lastSeed = m.cmdId;
         if (m.fArq == -1) {
           FUZZ_CHECK(opened == 1);
           m.fArq = 1;

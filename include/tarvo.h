@@ -19,10 +19,27 @@
  *
  * Threads: the library starts no thread and takes no lock. Every call runs
  * on the caller's thread and blocks it for the whole exchange with the
- * printer. All state is process-wide and single-instance, so a host must use
- * the library from one thread at a time. The only guard is a busy flag: a
- * second ExecutaComando while one runs returns 0, and DefineTimeout is
- * ignored while a command runs.
+ * printer. All state is process-wide and single-instance, so a host should
+ * use the library from one thread at a time. The one guard is an atomic
+ * busy flag, held for a whole ExecutaComando and a whole FC_Operacao: while
+ * another thread holds it, ExecutaComando returns 0 (TARVO_BUSY),
+ * FC_Operacao returns -22 (TARVO_REFUSED_BUSY) and sends nothing, and
+ * DefineTimeout is ignored; in all three cases the running exchange is not
+ * disturbed. EncerraDriver from another thread during an exchange ends the
+ * session at once (result 0); that exchange then fails at the printer's
+ * next silence without re-opening the port, and the port is closed when it
+ * ends. Staging parameters and reading results are not guarded.
+ *
+ * Frame ids: each session starts its ids from a seed taken from a
+ * sub-second clock mixed with the process id, so sessions opened in quick
+ * succession, in one process or several, start from different ids. Within
+ * one process a session never starts from the previous session's seed nor
+ * sends as its first id the id of the last command sent. Between
+ * processes (a script that runs one command per process) there remains a
+ * chance of 1 in 255 that a new session's first id equals the id of the
+ * printer's last command; if the command and its parameters are also the
+ * same, the printer takes it for a resend and answers from memory without
+ * carrying it out.
  *
  * Errors: every call returns a plain integer (see the result codes below).
  * The printer's own error for a command is read with ObtemCodErro,
@@ -77,6 +94,10 @@ extern "C" {
 #define TARVO_TOO_LONG (-20)
 /* A required pointer argument is null; nothing was changed or written. */
 #define TARVO_NULL_ARGUMENT (-21)
+/* FC_Operacao: another thread's exchange (ExecutaComando or FC_Operacao)
+   was running. Nothing was sent; Cmd, outText and *outLen are untouched,
+   so the same record can be passed again once that exchange has ended. */
+#define TARVO_REFUSED_BUSY (-22)
 /* Protocol failure: no valid answer was obtained (error name
    "ErroProtTimeout"). Any other positive code is the printer's own. */
 #define TARVO_PROTOCOL_FAILURE 11010

@@ -43,6 +43,7 @@ const
   TARVO_VALUE_UNREADABLE = -15; { FC_Operacao: a value could not be read }
   TARVO_TOO_LONG = -20;         { a text is longer than its bound }
   TARVO_NULL_ARGUMENT = -21;    { a required pointer is nil }
+  TARVO_REFUSED_BUSY = -22;     { FC_Operacao: another thread's command runs }
   TARVO_PROTOCOL_FAILURE = 11010; { no valid answer ("ErroProtTimeout") }
 
   { Bounds a host must respect }
@@ -159,7 +160,8 @@ function TARVO_Retorno(Handle, Reservado1: LongInt; Nome: PAnsiChar; Reservado2:
 { Runs Cmd with its first NumParam entries (never more than 17); the values
   named in ReturnNames come back in OutText (TARVO_FC_TEXT_SIZE bytes), each
   in double quotes, one blank apart, with their length in OutLen.
-  0, the printer's error code, 11010, -14, -15, -20 or -21. }
+  0, the printer's error code, 11010, -14, -15, -20, -21 or -22 (another
+  thread's command was running; nothing was sent). }
 function FC_Operacao(NumParam: LongInt; Cmd: PFcCommand; OutLen: PLongInt;
   OutText: PAnsiChar): LongInt;
   {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external TarvoLibrary;

@@ -41,7 +41,7 @@ __all__ = [
     # constants
     "OK_HANDLE", "ANSWERED", "OK", "BUSY", "EXCHANGE_FAILED", "BAD_CHANNEL",
     "BAD_HANDLE", "VALUE_UNREADABLE", "TOO_LONG", "NULL_ARGUMENT",
-    "PROTOCOL_FAILURE", "ERROR_NAME_SIZE", "CIRCUMSTANCE_SIZE", "VALUE_SIZE",
+    "REFUSED_BUSY", "PROTOCOL_FAILURE", "ERROR_NAME_SIZE", "CIRCUMSTANCE_SIZE", "VALUE_SIZE",
     "FC_TEXT_SIZE", "MAX_COMMAND", "MAX_PARAMS", "MAX_PORT_NAME",
     "TYPE_PLAIN", "TYPE_DATE", "TYPE_TIME", "TYPE_QUOTED", "ENCODING",
     # low level
@@ -67,6 +67,7 @@ BAD_HANDLE = -14
 VALUE_UNREADABLE = -15
 TOO_LONG = -20
 NULL_ARGUMENT = -21
+REFUSED_BUSY = -22
 PROTOCOL_FAILURE = 11010
 
 ERROR_NAME_SIZE = 101
@@ -735,7 +736,8 @@ class Printer:
     def _refuse(code: int, what: str) -> None:
         if code < 0:
             meaning = {BAD_HANDLE: "no open session", TOO_LONG: "text too long",
-                       NULL_ARGUMENT: "missing argument"}.get(code, "refused")
+                       NULL_ARGUMENT: "missing argument",
+                       REFUSED_BUSY: "another thread's command is running"}.get(code, "refused")
             raise TarvoError(f"{what}: {meaning} ({code})", code)
 
     def value(self, name: str) -> str:

@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "driver/driver_state.h"
+#include "driver/exchange_guard.h"
 #include "driver/export.h"
 #include "protocol/engine.h"
 #include "trace/trace.h"
@@ -56,14 +57,14 @@ extern "C" TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char* Nome, 
 }
 TARVO_EXPORT_ALIAS(int, AdicionaParam, (int, const char*, const char*, int))
 
-extern "C" TARVO_API int TARVO_CALL ExecutaComando(int Handle, const char* Comando) {
+namespace tarvo {
+
+int ExecuteClaimed(int handle, const char* Comando) {
   DriverState& d = driverState;
-  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
-  if (d.cmdBusy != 0) return TARVO_BUSY;
+  if (handle != d.fArq) return TARVO_BAD_HANDLE;
   if (Comando == nullptr) return TARVO_NULL_ARGUMENT;
   if (BoundedLength(Comando, kMaxCommand + 1) > kMaxCommand) return TARVO_TOO_LONG;
 
-  d.cmdBusy = 1;
   d.nomeErro[0] = '\0';
   d.respFields[0] = '\0';
   d.errCodeText[0] = '\0';
@@ -89,11 +90,20 @@ extern "C" TARVO_API int TARVO_CALL ExecutaComando(int Handle, const char* Coman
   }
 
   const int result = EnviaComando(d, d.idText, command, params);
-  LimpaParams(Handle);
-  d.cmdBusy = 0;
+  LimpaParams(handle);
   if (result > 0) return 1;
   LogLine("ExecutaComando%s retCom=%d\n", LogTag(), result);
   return TARVO_EXCHANGE_FAILED;
+}
+
+}  // namespace tarvo
+
+extern "C" TARVO_API int TARVO_CALL ExecutaComando(int Handle, const char* Comando) {
+  if (Handle != driverState.fArq) return TARVO_BAD_HANDLE;
+  if (!ClaimExchange()) return TARVO_BUSY;
+  const int result = ExecuteClaimed(Handle, Comando);
+  ReleaseExchange();
+  return result;
 }
 TARVO_EXPORT_ALIAS(int, ExecutaComando, (int, const char*))
 

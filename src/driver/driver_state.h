@@ -2,19 +2,30 @@
 // load to unload; capacities include the terminating zero.
 #pragma once
 
+#include <atomic>
+
 #include "serial/serial_port.h"
 
 namespace tarvo {
 
 struct DriverState {
-  int fArq = -1;             // session handle: 1 while open, -1 otherwise
-  SerialPort port;           // the one serial port, closed at load
-  char portName[40] = {};    // device name given to Open
-  int lineRate = 0;          // the rate IniciaDriver chose; re-opens use it
-  int Timeout = 0;           // ms allowed for each byte of an answer
-  int savedTimeout = 0;      // Timeout before a BREAK recovery
-  int cmdBusy = 0;           // 1 while ExecutaComando runs
+  // Session handle: 1 while open, -1 otherwise. Atomic, because
+  // EncerraDriver on one thread may end the session while another thread's
+  // exchange runs and looks at it.
+  std::atomic<int> fArq{-1};
+  SerialPort port;         // the one serial port, closed at load
+  char portName[40] = {};  // device name given to Open
+  int lineRate = 0;        // the rate IniciaDriver chose; re-opens use it
+  int Timeout = 0;         // ms allowed for each byte of an answer
+  int savedTimeout = 0;    // Timeout before a BREAK recovery
+  // 1 while an exchange (ExecutaComando, or a whole FC_Operacao) runs; taken
+  // with one atomic exchange, so that two threads never both pass it.
+  std::atomic<int> cmdBusy{0};
+  // 1 when EncerraDriver ended the session during another thread's
+  // exchange: the port is closed when that exchange ends.
+  std::atomic<int> closePending{0};
   int cmdId = 0;             // id of the current frame
+  int lastSeed = -1;         // the last session's seed; the next one differs
   int bRetrans = 0;          // 1 while the exchange repeats the last command
   int CodigoUltimoErro = 0;  // numeric error of the last exchange
   char paramText[512] = {};  // parameters staged for the next command

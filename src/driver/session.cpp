@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "driver/comm_settings.h"
 #include "driver/driver_state.h"
+#include "driver/exchange_guard.h"
 #include "driver/export.h"
 #include "serial/rfc2217.h"
 #include "trace/trace.h"
@@ -70,7 +71,40 @@ int ReadLineRate() {
   return check.Usable() ? check.rate : kFallbackRate;
 }
 
+// The seed of a session's frame ids, 0 to 254; the first new command takes
+// the seed plus 1. Its source differs between sessions opened in quick
+// succession. Within the process a session never takes the previous one's
+// seed, nor one whose first id is the id of the last command sent: sent
+// with that command's name and parameters, it would be taken by the
+// printer for a resend and answered from memory, not carried out.
+int NextSessionSeed(DriverState& d) {
+  const int lastIdSent = ReadDecimal(d.lastIdText, sizeof d.lastIdText);
+  int seed = static_cast<int>(sys::SessionSeedSource() % 255);
+  while (seed == d.lastSeed || seed + 1 == lastIdSent) seed = (seed + 1) % 255;
+  d.lastSeed = seed;
+  return seed;
+}
+
+void SetTimeout(int iTimeout) {
+  DriverState& d = driverState;
+  d.Timeout = iTimeout < kDefaultTimeoutMs ? kDefaultTimeoutMs : iTimeout;
+  if (traceState.nivelLog == 1) {
+    LogLine("DefineTimeout%s iTimeout=%d => Timeout=%d\n", LogTag(), iTimeout, d.Timeout);
+  }
+}
+
+bool IsSessionHandle(int handle) {
+  if (handle == driverState.fArq) return true;
+  LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), handle,
+          driverState.fArq.load());
+  return false;
+}
+
 }  // namespace
+
+void DefineTimeoutClaimed(int handle, int iTimeout) {
+  if (IsSessionHandle(handle)) SetTimeout(iTimeout);
+}
 
 }  // namespace tarvo
 
@@ -79,7 +113,7 @@ using namespace tarvo;
 extern "C" TARVO_API int TARVO_CALL IniciaDriver(const char* PortaSerial) {
   DriverState& d = driverState;
   LogLine("IniciaDriver%s PortaSerial=%s\n", LogTag(), PortaSerial ? PortaSerial : "");
-  d.cmdId = static_cast<int>(sys::CalendarSeconds() % 255);
+  d.cmdId = NextSessionSeed(d);
 
   char device[40];
   if (PortaSerial == nullptr || !ChooseDevice(PortaSerial, device)) {
@@ -110,28 +144,27 @@ TARVO_EXPORT_ALIAS(int, IniciaDriver, (const char*))
 extern "C" TARVO_API int TARVO_CALL EncerraDriver(int Handle) {
   DriverState& d = driverState;
   LogLine("EncerraDriver%s Handle=%d\n", LogTag(), Handle);
-  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
-  d.port.Close();
-  d.fArq = -1;
-  TraceStop();
+  // One atomic step, so that two threads ending the session both see it
+  // open only once. An exchange that another thread runs meanwhile keeps
+  // the port until it ends (it no longer re-opens it); the port is closed
+  // then, and right now when none runs.
+  int expected = Handle;
+  if (!d.fArq.compare_exchange_strong(expected, -1)) return TARVO_BAD_HANDLE;
+  ClosePortWhenIdle();
   return 0;
 }
 TARVO_EXPORT_ALIAS(int, EncerraDriver, (int))
 
 extern "C" TARVO_API void TARVO_CALL DefineTimeout(int Handle, int iTimeout) {
-  DriverState& d = driverState;
-  if (Handle != d.fArq) {
-    LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), Handle, d.fArq);
-    return;
-  }
-  if (d.cmdBusy != 0) {
+  if (!IsSessionHandle(Handle)) return;
+  // Holding the flag while setting keeps an exchange that another thread
+  // starts meanwhile from reading a half-made change.
+  if (!ClaimExchange()) {
     LogLine("DefineTimeout%s Ha comando em execucao!\n", LogTag());
     return;
   }
-  d.Timeout = iTimeout < kDefaultTimeoutMs ? kDefaultTimeoutMs : iTimeout;
-  if (traceState.nivelLog == 1) {
-    LogLine("DefineTimeout%s iTimeout=%d => Timeout=%d\n", LogTag(), iTimeout, d.Timeout);
-  }
+  SetTimeout(iTimeout);
+  ReleaseExchange();
 }
 TARVO_EXPORT_ALIAS(void, DefineTimeout, (int, int))
 

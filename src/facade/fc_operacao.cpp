@@ -3,6 +3,7 @@
 
 #include "common/text.h"
 #include "driver/driver_state.h"
+#include "driver/exchange_guard.h"
 #include "facade/fc_state.h"
 
 namespace tarvo {
@@ -94,6 +95,27 @@ int GatherValues(int handle, const FcCommand& cmd, int* outLen, char* outText, s
   return 0;
 }
 
+int RunClaimed(int handle, int numParam, const FcCommand* cmd, const char* command, int* outLen,
+               char* outText, size_t outCap) {
+  DefineTimeoutClaimed(handle, cmd->timeoutMs);
+  if (!StageParameters(handle, numParam, *cmd)) {
+    driverState.Timeout = kDefaultTimeoutMs;
+    return TARVO_TOO_LONG;
+  }
+  ExecuteClaimed(handle, command);
+  int code = ObtemCodErro(handle);
+  if (!NeverResent(command)) {
+    for (int i = 0; i < kResendings && code == TARVO_PROTOCOL_FAILURE; ++i) {
+      ExecuteClaimed(handle, "");
+      code = ObtemCodErro(handle);
+    }
+  }
+  driverState.Timeout = kDefaultTimeoutMs;
+
+  if (code == 0 && outLen != nullptr) code = GatherValues(handle, *cmd, outLen, outText, outCap);
+  return code;
+}
+
 }  // namespace
 
 int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, size_t outCap) {
@@ -104,24 +126,12 @@ int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, siz
   if (f.fcHandle == -1) return TARVO_BAD_HANDLE;
   if (cmd == nullptr || (outLen != nullptr && outText == nullptr)) return TARVO_NULL_ARGUMENT;
 
-  const int handle = f.fcHandle;
-  DefineTimeout(handle, cmd->timeoutMs);
-  if (!StageParameters(handle, numParam, *cmd)) {
-    driverState.Timeout = kDefaultTimeoutMs;
-    FcCommandReset(cmd);
-    return TARVO_TOO_LONG;
-  }
-  ExecutaComando(handle, command);
-  int code = ObtemCodErro(handle);
-  if (!NeverResent(command)) {
-    for (int i = 0; i < kResendings && code == TARVO_PROTOCOL_FAILURE; ++i) {
-      ExecutaComando(handle, "");
-      code = ObtemCodErro(handle);
-    }
-  }
-  driverState.Timeout = kDefaultTimeoutMs;
-
-  if (code == 0 && outLen != nullptr) code = GatherValues(handle, *cmd, outLen, outText, outCap);
+  // The whole operation holds the exchange: another thread's command could
+  // otherwise clear the staged parameters before they are sent, or replace
+  // the answer before its values are read.
+  if (!ClaimExchange()) return TARVO_REFUSED_BUSY;
+  const int code = RunClaimed(f.fcHandle, numParam, cmd, command, outLen, outText, outCap);
+  ReleaseExchange();
   FcCommandReset(cmd);
   return code;
 }

@@ -53,6 +53,8 @@ ReadResult ReadOneByte(DriverState& d, uint32_t timeoutMs) {
   return r;
 }
 
+bool SessionOpen(const DriverState& d) { return d.fArq.load() == 1; }
+
 void PulseControlLines(DriverState& d) {
   d.port.ClearRts();
   d.port.ClearDtr();
@@ -67,6 +69,9 @@ void PulseControlLines(DriverState& d) {
 bool RecoverFromSilence(DriverState& d, ReadResult* last) {
   d.savedTimeout = d.Timeout;
   for (int attempt = 0; attempt < kBreakAttempts; ++attempt) {
+    // EncerraDriver on another thread ended the session: nobody waits for
+    // this answer any more, and the port is to be closed, not woken.
+    if (!SessionOpen(d)) return false;
     if (TraceVerbose()) LogLine("EnviaComando%s BRK-%02d\n", LogTag(), attempt);
     d.port.SetBreak();
     sys::SleepMs(kBreakMs);
@@ -85,6 +90,7 @@ bool RecoverFromSilence(DriverState& d, ReadResult* last) {
   *last = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
   d.Timeout = d.savedTimeout;
   if (last->GotByte()) return true;
+  if (!SessionOpen(d)) return false;
 
   // Re-opened at the session's own rate: a printer set to another rate in
   // the line settings must stay reachable after one silent moment.

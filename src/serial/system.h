@@ -184,6 +184,11 @@ void CancelTransfer(Handle device, IoRecord* record);
 void SleepMs(uint32_t ms);
 // Calendar time, whole seconds since 1 January 1970 UTC.
 int64_t CalendarSeconds();
+// A number for the session's first frame id that differs between sessions
+// opened in quick succession, by one process or by several: a sub-second
+// clock mixed with the process id (the simulated line gives its calendar
+// time, so that tests choose it).
+uint64_t SessionSeedSource();
 // The current local time of day.
 struct LocalTime {
   int year;   // e.g. 2026

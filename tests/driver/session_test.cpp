@@ -25,6 +25,7 @@ class Session : public ::testing::Test {
     driverState.Timeout = 0;
     driverState.cmdBusy = 0;
     driverState.cmdId = 0;
+    driverState.lastSeed = -1;
     driverState.portName[0] = '\0';
     traceState = TraceState{};
     test::StartTrace(2);
@@ -101,6 +102,7 @@ TEST_F(Session, BadChannelsAreRefusedBeforeRegistryAndPort) {
   const char* const names[] = {"COM9", "COMA", "COM", "", "CO", "COM-1", tooLong.c_str()};
   for (const char* name : names) {
     driverState.cmdId = -1;
+    driverState.lastSeed = -1;  // each name as the process's first session
     sim::SetCalendarSeconds(1000);
     EXPECT_EQ(IniciaDriver(name), -11) << name;
     EXPECT_EQ(NewLines(), (Lines{std::string("IniciaDriver2900 PortaSerial=") + name,

@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -162,6 +164,29 @@ TEST(PosixCodes, NoErrnoReadsAsTheDriversOwnCodes) {
   EXPECT_EQ(sys::posix::CodeOfErrno(EIO), static_cast<uint32_t>(EIO));
   EXPECT_EQ(sys::posix::CodeOfErrno(ENOENT), sys::kErrorFileNotFound) << "the same meaning";
   EXPECT_EQ(sys::ErrorNumber(sys::kInvalidArg), sys::kInvalidArg);
+}
+
+// Calendar seconds were the seed once: two sessions in the same second, in
+// one process or in two, then sent the same first frame id.
+TEST_F(PosixLayer, TheSessionSeedSourceDiffersBetweenCallsAndBetweenProcesses) {
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const uint64_t value = sys::SessionSeedSource();
+    _exit(write(channel[1], &value, sizeof value) == sizeof value ? 0 : 1);
+  }
+  const uint64_t first = sys::SessionSeedSource();
+  const uint64_t second = sys::SessionSeedSource();
+  uint64_t fromChild = 0;
+  ASSERT_EQ(read(channel[0], &fromChild, sizeof fromChild), static_cast<ssize_t>(sizeof fromChild));
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(channel[0]);
+  close(channel[1]);
+  EXPECT_NE(first, second);
+  EXPECT_NE(first, fromChild);
+  EXPECT_NE(second, fromChild);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ void FreshState() {
   d.savedTimeout = 0;
   d.cmdBusy = 0;
   d.cmdId = 0;
+  d.lastSeed = -1;
+  d.closePending = 0;
   d.bRetrans = 0;
   d.CodigoUltimoErro = 0;
   d.txLength = 0;

@@ -489,6 +489,8 @@ void SleepMs(uint32_t ms) {
 
 int64_t CalendarSeconds() { return state.calendar; }
 
+uint64_t SessionSeedSource() { return static_cast<uint64_t>(state.calendar); }
+
 uint32_t RegistryOpenKey(const char*, Handle* key) {
   *key = nullptr;
   if (!state.keyExists) return kErrorFileNotFound;

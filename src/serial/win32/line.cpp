@@ -276,6 +276,21 @@ int64_t CalendarSeconds() {
   return static_cast<int64_t>(ticks / 10000000u) - INT64_C(11644473600);
 }
 
+uint64_t SessionSeedSource() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  uint64_t x = ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) ^
+               static_cast<uint64_t>(counter.QuadPart) ^
+               (static_cast<uint64_t>(GetCurrentProcessId()) << 40);
+  // The finaliser of splitmix64: every input bit reaches the low bits that
+  // the seed keeps.
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+  return x ^ (x >> 31);
+}
+
 // ---- Registry --------------------------------------------------------------
 
 uint32_t RegistryOpenKey(const char* subKey, Handle* key) {
