@@ -278,9 +278,11 @@ TARVO_STATIC_ASSERT(offsetof(FcCommand, params) == 84, "FcCommand.params at 84")
  * refused with -20 too, and then nothing is sent.
  * With a null outLen no values are fetched and outText is untouched.
  * Returns 0, the printer's error code, 11010, -14 (no facade session; the
- * record is then left untouched), -15 (a value could not be read), -20, or
- * -21 for a null Cmd or a null outText with outLen given. Afterwards
- * command, returnNames and timeoutMs of Cmd are cleared.
+ * record is then left untouched), -15 (a value could not be read), -20,
+ * -21 for a null Cmd or a null outText with outLen given, or -22 when
+ * another thread's ExecutaComando or FC_Operacao was running (nothing was
+ * sent; Cmd, outText and *outLen are untouched). Afterwards command,
+ * returnNames and timeoutMs of Cmd are cleared, except after -14 and -22.
  */
 TARVO_API int TARVO_CALL FC_Operacao(int numParam, FcCommand *Cmd, int *outLen, char *outText);
 
@@ -292,6 +294,12 @@ TARVO_API int TARVO_CALL FC_Operacao(int numParam, FcCommand *Cmd, int *outLen, 
  * command's error code as an unsigned 16-bit number (a serial number of 48
  * characters or more, which does not fit the start-up's 50-byte answer,
  * gives -20 as 16 bits: 65516).
+ * The trace files are used only when they are regular files, never through
+ * a symbolic link (on Windows, a reparse point), and never by an open that
+ * could block; anything else counts as a file that can't be opened (tracing
+ * stays off, or the line is lost). New logs are created readable and
+ * writable by their owner and readable by the group only (0640, as the
+ * umask allows).
  * The trace file name is made from the printer's numbers: characters that
  * are not allowed in a file name (or would leave the current directory)
  * become '_', and the name is cut to 47 characters, the ECF number being

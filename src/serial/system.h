@@ -218,7 +218,10 @@ bool DispatchOneMessage(intptr_t* result);
 // ---- Files by name, for the trace (fopen modes "r", "r+", "w+") ----------
 
 enum class FileMode { Read, Update, Create };
-// Opens in text mode: on Windows "\n" is written as CR LF.
+// Opens in text mode: on Windows "\n" is written as CR LF. Only a regular
+// file is opened, never through a symbolic link (a reparse point on
+// Windows), and the open never blocks; anything else gives null, like a
+// file that can't be opened. A new file is created 0640 on POSIX.
 Handle FileOpen(const char* path, FileMode mode);
 void FileClose(Handle file);
 // Reads up to count bytes; the bytes read, 0 at the end or on failure.

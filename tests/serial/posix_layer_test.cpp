@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -104,6 +105,13 @@ TEST_F(PosixLayer, RegistryFileCasesMatchTheRegistryOnes) {
   EXPECT_EQ(q.query, 0u);
   EXPECT_EQ(q.size, 20u);
   EXPECT_EQ(q.value, std::string("COM1:57600,E,8,1xyz\0", 20));
+}
+
+// A FIFO in place of the registry file once held IniciaDriver in open()
+// forever; it is a key that can't be opened.
+TEST_F(PosixLayer, AFifoInPlaceOfTheRegistryFileIsAKeyThatCannotBeOpened) {
+  ASSERT_EQ(mkfifo(registry_.c_str(), 0600), 0);
+  EXPECT_NE(ReadCommSettings().open, 0u);
 }
 
 TEST_F(PosixLayer, ComNamesGoThroughThePortMapElseToTtyS) {

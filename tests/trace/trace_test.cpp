@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -243,6 +248,49 @@ TEST_F(Trace, StopSwitchesTracingOffUntilTheNextConfigurationRead) {
   LogLine("IniciaDriver%s Erro[canal]\n", "2900");
   EXPECT_NE(ReadFile("log.txt"), content);
 }
+
+#ifndef _WIN32
+// A FIFO named like a trace file once held FC_Inicializa in open() forever;
+// now it is a file that can't be opened, and tracing stays off.
+TEST_F(Trace, AFifoNamedLikeATraceFileNeitherBlocksNorIsUsed) {
+  ASSERT_EQ(mkfifo("TARVO.cfg", 0600), 0);
+  EXPECT_EQ(TraceConfigRead("TARVO"), 0);
+  EXPECT_EQ(traceState.traceLevel, 0);
+
+  WriteFile("log.cfg", "Trace=1\n");
+  ASSERT_EQ(TraceConfigRead("log"), 1);
+  ASSERT_EQ(mkfifo("log.txt", 0600), 0);
+  EXPECT_EQ(TraceLogOpen("log.txt"), nullptr);
+  Line('a');  // returns: the line disappears
+}
+
+// A link named like a trace file would send the trace, whole frames of
+// sales, into whatever file it points at; it acts as a file that can't be
+// opened.
+TEST_F(Trace, SymbolicLinksAreNotFollowed) {
+  WriteFile("elsewhere.cfg", "Trace=1\n");
+  ASSERT_EQ(symlink("elsewhere.cfg", "link.cfg"), 0);
+  EXPECT_EQ(TraceConfigRead("link"), 0);
+  EXPECT_EQ(ReadFile("elsewhere.cfg"), "Trace=1\n") << "not replaced by the default either";
+
+  WriteFile("log.cfg", "Trace=1\n");
+  ASSERT_EQ(TraceConfigRead("log"), 1);
+  WriteFile("precious.txt", "keep");
+  ASSERT_EQ(symlink("precious.txt", "log.txt"), 0);
+  EXPECT_EQ(TraceLogOpen("log.txt"), nullptr);
+  Line('a');
+  EXPECT_EQ(ReadFile("precious.txt"), "keep");
+}
+
+TEST_F(Trace, ANewLogIsReadableByTheOwnersGroupAtMost) {
+  const mode_t saved = umask(022);
+  StartLog(1000);
+  umask(saved);
+  struct stat st {};
+  ASSERT_EQ(stat("log.txt", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+#endif
 
 }  // namespace
 }  // namespace tarvo

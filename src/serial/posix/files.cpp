@@ -2,6 +2,7 @@
 // descriptors, so that no call allocates memory.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -25,12 +26,34 @@ Handle HandleOf(int fd) {
 struct TimeZoneLoader {
   TimeZoneLoader() { tzset(); }
 } timeZoneLoader;
+// Opens a regular file without ever blocking in open(): a FIFO or a device
+// under the name would otherwise hold the call until someone opened its
+// other end. Anything but a regular file is refused (errno EINVAL); the
+// descriptor returned blocks as usual.
+int OpenRegularFile(const char* path, int flags, mode_t mode) {
+  const int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  const int status = fcntl(fd, F_GETFL);
+  if (status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
 }  // namespace
 
 namespace posix {
 bool ReadWholeFile(const char* path, char* buffer, size_t cap, size_t* length) {
   *length = 0;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path, O_RDONLY, 0);
   if (fd < 0) return false;
   for (;;) {
     if (*length == cap) {
@@ -56,14 +79,17 @@ bool ReadWholeFile(const char* path, char* buffer, size_t cap, size_t* length) {
 }
 }  // namespace posix
 
+// The trace's files follow no symbolic link (a link named like the log
+// would send frames of sales into whatever file it points at), and a new
+// log is readable by the owner's group at most, as the umask allows.
 Handle FileOpen(const char* path, FileMode mode) {
-  int flags = O_CLOEXEC;
+  int flags = O_NOFOLLOW;
   switch (mode) {
     case FileMode::Read: flags |= O_RDONLY; break;
     case FileMode::Update: flags |= O_RDWR; break;
     case FileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
   }
-  const int fd = open(path, flags, 0644);
+  const int fd = OpenRegularFile(path, flags, 0640);
   return fd < 0 ? nullptr : HandleOf(fd);
 }
 

@@ -42,6 +42,25 @@ bool Move(Handle file, int64_t offset, DWORD from, int64_t* position) {
 // "r": read, existing only; "r+": read and write, existing only; "w+":
 // read and write, created or emptied. Shared for reading and writing, as
 // fopen shares.
+namespace {
+
+// A name that is a symbolic link or another reparse point, a directory or
+// anything but a file on a disk is refused: a link named like the log
+// would send frames of sales into whatever file it points at.
+bool IsPlainFileName(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // nothing there yet
+  return (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+bool IsPlainFile(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) return false;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+}  // namespace
+
 Handle FileOpen(const char* path, FileMode mode) {
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD disposition = OPEN_EXISTING;
@@ -50,9 +69,17 @@ Handle FileOpen(const char* path, FileMode mode) {
     case FileMode::Update: break;
     case FileMode::Create: disposition = CREATE_ALWAYS; break;
   }
+  if (!IsPlainFileName(path)) return nullptr;
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which the check
+  // below then refuses, instead of its target.
   HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (!IsPlainFile(h)) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  return h;
 }
 
 void FileClose(Handle file) {
