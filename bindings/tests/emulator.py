@@ -10,14 +10,15 @@ import tempfile
 import time
 
 START_TIMEOUT_S = 10
+ACK_TIMEOUT_S = 30
 
 
 class Emulator:
     """One emulator process: ``path`` is the device the driver opens.
 
-    ``arm(fault)`` writes a fault command to the control FIFO; the emulator
-    applies it the next time it reads the FIFO, which is not promised to
-    come before a request sent right after; ``requests()`` lists the request frames the
+    ``arm(fault)`` applies a fault through the control FIFO and returns once
+    the emulator has acknowledged it, so that it applies to every request
+    sent afterwards; ``requests()`` lists the request frames the
     emulator received; ``paper()`` is what it printed so far. The paper and
     the frame log of a request are written before its answer is sent.
     """
@@ -26,12 +27,13 @@ class Emulator:
         self._dir = tempfile.TemporaryDirectory(prefix="tarvo-emu-")
         d = self._dir.name
         self._control = os.path.join(d, "control")
+        self._ack = os.path.join(d, "control.ack")
         self._paper = os.path.join(d, "paper.txt")
         self._log = os.path.join(d, "frames.log")
         with open(self._log, "wb") as log:
             self._proc = subprocess.Popen(
                 [os.environ["TARVO_EMU"], "--paper", self._paper, "--control", self._control,
-                 *args],
+                 "--ack", self._ack, *args],
                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
         try:
             self.path = self._first_line()
@@ -58,11 +60,45 @@ class Emulator:
         return path
 
     def arm(self, fault: str) -> None:
-        fd = os.open(self._control, os.O_WRONLY | os.O_NONBLOCK)
+        ack = os.open(self._ack, os.O_RDONLY | os.O_NONBLOCK)
         try:
-            os.write(fd, fault.encode() + b"\n")
+            # Acknowledgements left over from before are not this fault's.
+            try:
+                while os.read(ack, 256):
+                    pass
+            except BlockingIOError:
+                pass
+            fd = os.open(self._control, os.O_WRONLY | os.O_NONBLOCK)
+            try:
+                os.write(fd, fault.encode() + b"\n")
+            finally:
+                os.close(fd)
+            answer = self._read_ack(ack)
         finally:
-            os.close(fd)
+            os.close(ack)
+        if answer != "ok " + fault:
+            raise RuntimeError(f"tarvo-emu did not arm {fault!r}: {answer!r} " + self.log())
+
+    @staticmethod
+    def _read_ack(fd: int) -> str:
+        # A generous bound: the emulator answers at its next turn, but a
+        # loaded machine may not run it for a while.
+        deadline = time.monotonic() + ACK_TIMEOUT_S
+        line = b""
+        with selectors.DefaultSelector() as sel:
+            sel.register(fd, selectors.EVENT_READ)
+            while not line.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                if left <= 0 or not sel.select(left):
+                    return line.decode(errors="replace") + " (no acknowledgement in time)"
+                try:
+                    chunk = os.read(fd, 1)
+                except BlockingIOError:
+                    continue
+                if not chunk:
+                    break  # the emulator has gone
+                line += chunk
+        return line.decode(errors="replace").rstrip("\n")
 
     def log(self) -> str:
         with open(self._log, "rb") as f:

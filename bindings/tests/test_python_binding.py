@@ -196,9 +196,15 @@ class FacadeModeSale(SaleBothWays, EmulatorCase):
     def test_facade_resends_after_a_protocol_failure(self):
         with tarvo.Printer(self.emu.path, facade=True) as p:
             self.emu.arm("badlength 2")
+            before = len(self.emu.requests())
             r = p.run("LeTexto", "ValorTexto", NomeTexto="Marca")
             self.assertEqual(r.code, 0)
             self.assertTrue(r["ValorTexto"])
+            # The fault took effect: two answers were spoiled, so the same
+            # frame went out three times.
+            sent = self.emu.requests()[before:]
+            self.assertEqual(len(sent), 3, sent)
+            self.assertEqual(len(set(sent)), 1, sent)
 
 
 class SessionLifecycle(EmulatorCase):

@@ -1,9 +1,12 @@
 // The driver library against the emulator program over a pseudo-terminal:
 // a whole sale, and the driver's results for each fault the emulator
 // injects. Also the two programs' own command-line behaviour.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -297,6 +300,31 @@ TEST(Programs, EmulatorStopsCleanlyKeepsItsStateAndRefusesBadOptions) {
   r = Shell(std::string(TARVO_EMU_PATH) + " --help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("badlength N"), std::string::npos);
+}
+
+// A fault is armed only once the emulator says so: an acknowledgement
+// follows the fault's own log line, and a bad line is answered with its
+// error rather than ignored.
+TEST(Programs, EmulatorAcknowledgesEachControlLineOnceItIsApplied) {
+  TempDir dir;
+  Emulator emu(dir.Path());
+  ASSERT_FALSE(emu.Port().empty()) << emu.Log();
+  emu.Fault("silence 1");
+  EXPECT_NE(emu.Log().find("fault: silence 1"), std::string::npos) << emu.Log();
+
+  const int ack = open((dir.Path() + "/control.ack").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(ack, 0);
+  const int control = open((dir.Path() + "/control").c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(control, 0);
+  ASSERT_EQ(write(control, "explode 2\n", 10), 10);
+  close(control);
+  std::string answer;
+  char c = 0;
+  pollfd p{ack, POLLIN, 0};
+  // Real time: the emulator's next turn, bounded generously for a loaded machine.
+  while (poll(&p, 1, 30000) == 1 && read(ack, &c, 1) == 1 && c != '\n') answer.push_back(c);
+  close(ack);
+  EXPECT_EQ(answer.rfind("error explode 2: ", 0), 0u) << answer;
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ class EmulatorProcess {
   // The slave device; empty when the emulator did not start.
   const std::string& Port() const { return port_; }
   std::string Log() const;
-  // Writes a fault command to the control FIFO. The emulator applies it the
-  // next time it reads the FIFO, which is not promised to come before a
-  // request sent right after this returns.
+  // Arms a fault through the control FIFO and returns once the emulator
+  // has acknowledged it (a failed assertion otherwise): it applies to every
+  // request sent after this returns.
   void Fault(const std::string& line);
   // SIGTERM; the exit status (0 for a clean stop).
   int Stop();
@@ -39,7 +39,7 @@ class EmulatorProcess {
   int Kill(int sig);
 
  private:
-  std::string control_, log_, port_;
+  std::string control_, ack_, log_, port_;
   pid_t pid_ = -1;
   int out_ = -1;
 };

@@ -59,6 +59,9 @@ Faults (see "Faults" below):
                      (11 bits per byte: 8 data bits, parity, start and stop)
   --control PATH     create a FIFO at PATH; each line written to it is a fault
                      FAULT applied at once, e.g.  echo "cut 1" > PATH
+  --ack PATH         create a FIFO at PATH; for each control line the
+                     emulator writes "ok LINE" or "error LINE: why" to it once
+                     the line has been handled, before it reads another request
   --help             show this text
 
 Commands (request "{id;Comando;params;length}", answer
@@ -184,6 +187,7 @@ struct Options {
   std::string stateFile;
   std::string paperFile;
   std::string controlPath;
+  std::string ackPath;
   bool quiet = false;
   std::vector<std::string> faults;
 };
@@ -200,7 +204,7 @@ class Emulator {
  public:
   Emulator(const Options& options, Session* session) : options_(options), session_(session) {}
 
-  int Run(int lineFd, int controlFd);
+  int Run(int lineFd, int controlFd, int ackFd);
 
  private:
   void Log(const std::string& text) {
@@ -210,7 +214,7 @@ class Emulator {
   bool ReadLine(int lineFd);
   void ShowPaper(const std::string& paper);
   void SaveState();
-  void Control(int fd);
+  void Control(int fd, int ackFd);
   void Flush(int lineFd);
   int64_t PollTimeoutUs() const;
 
@@ -241,7 +245,10 @@ void Emulator::SaveState() {
   }
 }
 
-void Emulator::Control(int fd) {
+// Reads whatever the control FIFO holds (it never blocks) and applies each
+// whole line; with an acknowledgement FIFO, says so for each line, so that
+// a test knows the fault is armed before it sends its request.
+void Emulator::Control(int fd, int ackFd) {
   char buffer[512];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -253,10 +260,19 @@ void Emulator::Control(int fd) {
     const std::string line = controlLine_.substr(0, end);
     controlLine_.erase(0, end + 1);
     std::string error;
+    std::string ack;
     if (tarvo::emu::ApplyFaultCommand(line, &session_->GetFaults(), &error)) {
       Log("   fault: " + line + " -> " + tarvo::emu::DescribeFaults(session_->GetFaults()) + "\n");
+      ack = "ok " + line + "\n";
     } else {
       std::fprintf(stderr, "tarvo-emu: control: %s\n", error.c_str());
+      ack = "error " + line + ": " + error + "\n";
+    }
+    // Nobody reading the acknowledgements must not stop the emulator: a
+    // full FIFO drops them.
+    if (ackFd >= 0) {
+      const ssize_t written = write(ackFd, ack.data(), ack.size());
+      (void)written;
     }
   }
   if (controlLine_.size() > 4096) controlLine_.clear();
@@ -346,7 +362,7 @@ bool Emulator::ReadLine(int lineFd) {
   return true;
 }
 
-int Emulator::Run(int lineFd, int controlFd) {
+int Emulator::Run(int lineFd, int controlFd, int ackFd) {
   bool lineDown = false;
   for (;;) {
     pollfd fds[3] = {{signalPipe[0], POLLIN, 0}, {controlFd, POLLIN, 0}, {lineFd, POLLIN, 0}};
@@ -366,9 +382,10 @@ int Emulator::Run(int lineFd, int controlFd) {
       return 1;
     }
     if (r > 0 && (fds[0].revents & POLLIN) && !TakeSignals()) return 0;
-    // Fault commands first, so that a fault armed before a request was
-    // sent applies to that request.
-    if (controlFd >= 0 && r > 0 && (fds[1].revents & POLLIN)) Control(controlFd);
+    // Fault commands first, on every turn and not only when the poll saw
+    // them, so that a fault armed before a request was sent applies to that
+    // request even when both arrived since the last poll.
+    if (controlFd >= 0) Control(controlFd, ackFd);
     // A line that was down is tried again each time round.
     lineDown = !ReadLine(lineFd);
     if (session_->InFrame() && tarvo::tools::MonotonicMs() - lastByteMs_ > 1000) {
@@ -421,6 +438,7 @@ int TakeValueOption(const std::string& a, const std::string& v, Options* options
   if (a == "--state") options->stateFile = v;
   if (a == "--paper") options->paperFile = v;
   if (a == "--control") options->controlPath = v;
+  if (a == "--ack") options->ackPath = v;
   if (a == "--fault") options->faults.push_back(v);
   if (a == "--delay") options->faults.push_back("delay " + v);
   if (a == "--pace") options->faults.push_back("pace " + v);
@@ -445,8 +463,8 @@ int TakeValueOption(const std::string& a, const std::string& v, Options* options
 
 bool HasValue(const std::string& a) {
   return a == "--device" || a == "--path-file" || a == "--serial" || a == "--state" ||
-         a == "--paper" || a == "--control" || a == "--fault" || a == "--baud" || a == "--ecf" ||
-         a == "--delay" || a == "--pace";
+         a == "--paper" || a == "--control" || a == "--ack" || a == "--fault" || a == "--baud" ||
+         a == "--ecf" || a == "--delay" || a == "--pace";
 }
 
 // The options of the command line: the status to exit with at once (help
@@ -514,13 +532,13 @@ bool CatchSignals() {
   return true;
 }
 
-// The control FIFO, created when it does not exist (*created then says so).
-// -1 and a message on failure.
-int OpenControl(const std::string& path, bool* created) {
+// The FIFO of --control or --ack (`option`), created when it does not exist
+// (*created then says so). -1 and a message on failure.
+int OpenFifo(const char* option, const std::string& path, bool* created) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) {
     if (!S_ISFIFO(st.st_mode)) {
-      std::fprintf(stderr, "tarvo-emu: --control %s exists and is not a FIFO\n", path.c_str());
+      std::fprintf(stderr, "tarvo-emu: %s %s exists and is not a FIFO\n", option, path.c_str());
       return -1;
     }
   } else if (mkfifo(path.c_str(), 0600) != 0) {
@@ -579,10 +597,16 @@ int main(int argc, char** argv) {
   if (!CatchSignals()) return 1;
 
   int controlFd = -1;
+  int ackFd = -1;
   bool createdFifo = false;
+  bool createdAck = false;
   if (!options.controlPath.empty()) {
-    controlFd = OpenControl(options.controlPath, &createdFifo);
+    controlFd = OpenFifo("--control", options.controlPath, &createdFifo);
     if (controlFd < 0) return 1;
+  }
+  if (!options.ackPath.empty()) {
+    ackFd = OpenFifo("--ack", options.ackPath, &createdAck);
+    if (ackFd < 0) return 1;
   }
   const int lineFd = OpenLine(options, session);
   if (lineFd < 0) return 1;
@@ -591,10 +615,12 @@ int main(int argc, char** argv) {
   // up to the default 50 µs late.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   Emulator emulator(options, &session);
-  const int status = emulator.Run(lineFd, controlFd);
+  const int status = emulator.Run(lineFd, controlFd, ackFd);
   close(lineFd);
   if (controlFd >= 0) close(controlFd);
+  if (ackFd >= 0) close(ackFd);
   if (createdFifo) unlink(options.controlPath.c_str());
+  if (createdAck) unlink(options.ackPath.c_str());
   if (!options.quiet) std::fprintf(stderr, "tarvo-emu: stopped\n");
   return status;
 }
