@@ -9,12 +9,18 @@ WIN32_BUILD ?= build-win32
 WIN64_BUILD ?= build-win64
 FUZZ_BUILD ?= build-fuzz
 TIDY_BUILD ?= build-tidy
+TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 20
 JOBS ?= 2
 CMAKE_FLAGS ?=
 BENCH_BUILD ?= build-bench
+SOAK_BUILD ?= build-soak-load
+SOAK_RUNS ?= 20
+# make check (and so CI) runs the plain suite until a test fails, at most
+# three times: a test that fails one time in three shows at once.
+TEST_REPEAT ?=
 
-.PHONY: all build test asan check deps demo format clean package package-windows windows fuzz lint bench
+.PHONY: all build test asan tsan soak check deps demo format clean package package-windows windows fuzz lint bench
 
 all: build
 
@@ -26,7 +32,12 @@ build:
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(if $(TEST_REPEAT),--repeat $(TEST_REPEAT))
+
+# The plain suite $(SOAK_RUNS) times at -j4 while another build loads both
+# cores (scripts/soak.sh); it stops at the first run that fails.
+soak: build
+	scripts/soak.sh $(BUILD) $(SOAK_RUNS) $(SOAK_BUILD)
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:
@@ -34,8 +45,16 @@ asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The tests of two threads at once (the simulated line and a
+# pseudo-terminal), built with ThreadSanitizer.
+tsan:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVO_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target command_tests overlap_pty_tests
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '^Overlap(Pty)?\.'
+
 check: deps
-	$(MAKE) test
+	$(MAKE) test TEST_REPEAT=until-fail:3
 	$(MAKE) asan
 	$(MAKE) windows
 	$(MAKE) lint
@@ -78,4 +97,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN32_BUILD) $(WIN64_BUILD) $(FUZZ_BUILD) $(TIDY_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN32_BUILD) $(WIN64_BUILD) $(FUZZ_BUILD) $(TIDY_BUILD) $(TSAN_BUILD) $(SOAK_BUILD)

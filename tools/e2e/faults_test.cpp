@@ -131,6 +131,13 @@ class Faults : public ::testing::Test {
 TEST_F(Faults, PrinterKilledMidAnswerFailsCleanlyAndANewSessionWorks) {
   Emulator first(dir.Path(), "first", {"--pace", "300"});  // about 36 ms a byte
   ASSERT_FALSE(first.Port().empty()) << first.Log();
+  // Once the printer is gone, the driver closes the device and opens it
+  // again by name. Without this descriptor the pseudo-terminal's number
+  // would be free between the two, and a test running beside this one
+  // could get it: the driver would then open that test's line. Held here,
+  // the number stays this test's, and the re-open simply fails.
+  const int holder = open(first.Port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
   ASSERT_EQ(IniciaDriver(first.Port().c_str()), 1);
 
   std::thread killer([&first] {
@@ -159,6 +166,7 @@ TEST_F(Faults, PrinterKilledMidAnswerFailsCleanlyAndANewSessionWorks) {
   EXPECT_STREQ(value, "");
 
   EXPECT_EQ(EncerraDriver(1), 0);
+  close(holder);
   Emulator second(dir.Path(), "second");
   ASSERT_FALSE(second.Port().empty()) << second.Log();
   ASSERT_EQ(IniciaDriver(second.Port().c_str()), 1);
