@@ -146,6 +146,9 @@ extern "C" {
  * The line rate comes from the registry value CommSettings (see README);
  * the line always runs with 8 data bits, even parity and 1 stop bit.
  * A null PortaSerial is a bad channel (-11).
+ * On Linux only a terminal device is a port: anything else (a regular file,
+ * a FIFO, /dev/null) is refused with ENOTTY in the trace line and -11,
+ * before a byte is written; a name is never created.
  * A second IniciaDriver while a session is open returns -11 and leaves the
  * open session, its device name included, as it was.
  */

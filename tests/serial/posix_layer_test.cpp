@@ -21,7 +21,9 @@
 namespace tarvo {
 namespace {
 
+using test::FileExists;
 using test::Pty;
+using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
@@ -112,6 +114,29 @@ TEST_F(PosixLayer, RegistryFileCasesMatchTheRegistryOnes) {
 TEST_F(PosixLayer, AFifoInPlaceOfTheRegistryFileIsAKeyThatCannotBeOpened) {
   ASSERT_EQ(mkfifo(registry_.c_str(), 0600), 0);
   EXPECT_NE(ReadCommSettings().open, 0u);
+}
+
+// Only a terminal is a serial port: a file reached by a name holding
+// "/dev/", or by the port map, once had the request frames written into it.
+TEST_F(PosixLayer, WhatIsNotATerminalIsRefusedAndLeftAsItWas) {
+  ASSERT_EQ(mkdir((dir_.Path() + "/dev").c_str(), 0700), 0);
+  const std::string notes = dir_.Path() + "/notes.txt";
+  WriteFile(notes, "keep me");
+  const std::string fifo = dir_.Path() + "/dev/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports]\r\n\"COM15\"=\"" + notes + "\"\r\n");
+
+  const std::string viaDev = dir_.Path() + "/dev/../notes.txt";
+  for (const std::string& name : {viaDev, std::string("COM15"), fifo, std::string("/dev/null")}) {
+    EXPECT_EQ(driverState.port.Open(name.c_str(), 8192, 8192, 1), static_cast<uint32_t>(ENOTTY))
+        << name;
+    EXPECT_FALSE(driverState.port.IsOpen()) << name;
+    EXPECT_EQ(IniciaDriver(name.c_str()), TARVO_BAD_CHANNEL) << name;
+  }
+  const std::string missing = dir_.Path() + "/dev/absent";
+  EXPECT_EQ(IniciaDriver(missing.c_str()), TARVO_BAD_CHANNEL);
+  EXPECT_EQ(ReadFile(notes), "keep me");
+  EXPECT_FALSE(FileExists(missing)) << "never created";
 }
 
 TEST_F(PosixLayer, ComNamesGoThroughThePortMapElseToTtyS) {

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -148,12 +149,31 @@ void MakeRawLine(int fd) {
 
 bool ClaimsAnyName(const char*) { return true; }
 
+// Only a terminal character device is a serial port. Anything else that
+// open() accepts (a regular file, a FIFO, /dev/null) would take the request
+// frames as "the port", and a file's content would be destroyed: it is
+// refused with ENOTTY before a byte is written, as Windows refuses to set
+// up such a handle. 0, or the code.
+uint32_t CheckTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return LastErrno();
+  if (!S_ISCHR(st.st_mode)) return ENOTTY;
+  termios t;
+  if (tcgetattr(fd, &t) != 0) return LastErrno();
+  // Exclusive like a Windows share mode of 0. A device that can't be made
+  // exclusive for another reason is still used.
+  if (ioctl(fd, TIOCEXCL) != 0 && errno == ENOTTY) return ENOTTY;
+  return 0;
+}
+
 uint32_t Open(const char* path, Device* device) {
+  // Never O_CREAT or O_TRUNC: a name is only ever opened as it exists.
   const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return LastErrno();
-  // Exclusive like a Windows share mode of 0. A device that refuses the
-  // request (not a terminal) is still opened, as CreateFileA would.
-  ioctl(fd, TIOCEXCL);
+  if (uint32_t code = CheckTerminal(fd)) {
+    close(fd);
+    return code;
+  }
   MakeRawLine(fd);
   device->fd = fd;
   device->shadow.length = sizeof(Dcb);
