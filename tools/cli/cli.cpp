@@ -68,6 +68,17 @@ Example:
 
 namespace {
 
+// Nothing is escaped on the way to the printer, so a value that holds its
+// own delimiter would change the meaning of the whole parameter text. Run
+// on the bytes that go on the wire: once as given, and again after the
+// conversion to cp1252.
+bool CheckValue(const ParamArg& p, std::string* error) {
+  const char* clash = tools::ParamValueProblem(p.type, p.value);
+  if (clash == nullptr) return true;
+  *error = "parameter " + p.name + ": " + clash;
+  return false;
+}
+
 bool ValidName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
@@ -116,12 +127,7 @@ bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
   }
   out->name = std::string(name);
   out->value = std::string(arg.substr(eq + 1));
-  const char* clash = tools::ParamValueProblem(out->type, out->value);
-  if (clash != nullptr) {
-    *error = "parameter " + out->name + ": " + clash;
-    return false;
-  }
-  return true;
+  return CheckValue(*out, error);
 }
 
 namespace {
@@ -392,9 +398,12 @@ bool ConvertToCp1252(std::vector<CommandSpec>* commands, std::string* error) {
       std::string converted;
       size_t bad = 0;
       if (!tools::Utf8ToCp1252(*text, &converted, &bad)) {
-        *error = (c.line ? "line " + std::to_string(c.line) + ": " : std::string()) + "'" + *text +
-                 "' has a character that is not UTF-8 or not in cp1252 (use --raw " +
-                 "to send bytes unchanged)";
+        // Shown escaped: the bytes are not text, and not for a terminal.
+        *error = (c.line ? "line " + std::to_string(c.line) + ": " : std::string()) + "'" +
+                 tools::Escape(*text, tools::EscapeStyle::Frame) + "' has a character at byte " +
+                 std::to_string(bad) +
+                 " that is not UTF-8 (malformed or overlong) or not in cp1252 (use --raw to " +
+                 "send bytes unchanged)";
         return false;
       }
       *text = converted;
@@ -403,6 +412,11 @@ bool ConvertToCp1252(std::vector<CommandSpec>* commands, std::string* error) {
     if (!convert(&c.command)) return false;
     for (auto& p : c.params) {
       if (!convert(&p.name) || !convert(&p.value)) return false;
+      if (!ValidName(p.name)) {
+        *error = "parameter " + p.name + ": bad name";
+        return false;
+      }
+      if (!CheckValue(p, error)) return false;
     }
     for (auto& r : c.returns) {
       if (!convert(&r)) return false;
@@ -443,9 +457,18 @@ std::string FormatPlain(const Outcome& o, bool raw) {
   return out;
 }
 
-std::string FormatQuiet(const Outcome& o, bool raw) {
+std::string FormatQuiet(const Outcome& o, bool raw, bool terminal) {
   std::string out;
-  for (const auto& v : o.values) out += Shown(v.second, raw) + "\n";
+  for (const auto& v : o.values) {
+    const std::string shown = Shown(v.second, raw);
+    if (!terminal) {
+      out += shown + "\n";
+    } else {
+      out += tools::Escape(shown,
+                           raw ? tools::EscapeStyle::TerminalRaw : tools::EscapeStyle::Terminal) +
+             "\n";
+    }
+  }
   return out;
 }
 

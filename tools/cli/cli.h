@@ -81,7 +81,10 @@ std::string FormatPlain(const Outcome& o, bool raw);
 // One JSON object on one line.
 std::string FormatJson(const Outcome& o);
 // Just the values, unescaped, each on its own line.
-std::string FormatQuiet(const Outcome& o, bool raw);
+// The values alone, one per line. For a terminal, control characters but
+// line ends and tabs are escaped (\xhh); a pipe or a file gets them as the
+// printer sent them.
+std::string FormatQuiet(const Outcome& o, bool raw, bool terminal = false);
 
 std::string JsonString(std::string_view cp1252);
 std::string EscapeLine(std::string_view text);

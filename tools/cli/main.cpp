@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "common/escape.h"
 #include "tarvo.h"
 
 namespace {
@@ -187,7 +188,7 @@ void Print(const Options& options, const Outcome& o, bool first) {
   if (options.json) {
     text = tarvo::cli::FormatJson(o);
   } else if (options.quiet) {
-    text = tarvo::cli::FormatQuiet(o, options.raw);
+    text = tarvo::cli::FormatQuiet(o, options.raw, isatty(STDOUT_FILENO) == 1);
     if (tarvo::cli::ExitStatusOf(o) != 0) {
       std::fprintf(stderr, "tarvo: %s: %d %s%s%s\n", o.command.c_str(), o.code, o.name.c_str(),
                    o.circumstance.empty() ? "" : ": ", o.circumstance.c_str());
@@ -211,6 +212,11 @@ void ShowTrace(const std::string& dir) {
     path += '/';
     path += name;
     if (!ReadAll(path, &content)) continue;
+    // The log holds the printer's bytes: on a terminal its control
+    // characters are escaped, a pipe or a file gets the log unchanged.
+    if (isatty(STDERR_FILENO) == 1) {
+      content = tarvo::tools::Escape(content, tarvo::tools::EscapeStyle::TerminalRaw);
+    }
     std::fprintf(stderr, "==> %s/%s <==\n%s", dir.c_str(), name.c_str(), content.c_str());
     if (!content.empty() && content.back() != '\n') std::fputc('\n', stderr);
   }

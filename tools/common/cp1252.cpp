@@ -90,7 +90,8 @@ bool Utf8ToCp1252(std::string_view text, std::string* out, size_t* badOffset) {
       }
     }
     // Overlong forms are refused with everything else that is not text.
-    const bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800);
+    const bool overlong =
+        (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
     if (!found || overlong) {
       *badOffset = i;
       return false;

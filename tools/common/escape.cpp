@@ -39,6 +39,16 @@ void AppendTextByte(std::string* out, char c, bool json) {
   }
 }
 
+void AppendTerminalByte(std::string* out, char c, bool raw) {
+  const auto u = static_cast<unsigned char>(c);
+  const bool control = (u < 0x20 && c != '\n' && c != '\t') || u == 0x7f;
+  if (control || (raw && u >= 0x80 && u <= 0x9f)) {
+    AppendHex(out, "\\x", u, "0123456789abcdef");
+  } else {
+    out->push_back(c);
+  }
+}
+
 }  // namespace
 
 std::string Escape(std::string_view text, EscapeStyle style) {
@@ -47,6 +57,8 @@ std::string Escape(std::string_view text, EscapeStyle style) {
   for (char c : text) {
     if (style == EscapeStyle::Frame) {
       AppendFrameByte(&out, c);
+    } else if (style == EscapeStyle::Terminal || style == EscapeStyle::TerminalRaw) {
+      AppendTerminalByte(&out, c, style == EscapeStyle::TerminalRaw);
     } else {
       AppendTextByte(&out, c, style == EscapeStyle::Json);
     }

@@ -18,6 +18,15 @@ enum class EscapeStyle {
   // A frame in a log: printable ASCII kept ('\' included), '\n' as \n,
   // every other byte as \xHH.
   Frame,
+  // Text for a terminal that must still read as the printer's text (the
+  // host's -q values, the --trace log): line ends and tabs kept, every
+  // other control character (ESC, BEL, CR, ... and DEL) as \xhh, so that
+  // no value can retitle, clear or move the terminal; bytes from 0x80 kept.
+  Terminal,
+  // The same for 8-bit text that is not UTF-8 (cp1252, --raw): the bytes
+  // 0x80 to 0x9F, which some terminals take as control characters, as \xhh
+  // too.
+  TerminalRaw,
 };
 
 std::string Escape(std::string_view text, EscapeStyle style);

@@ -146,6 +146,44 @@ TEST(Encoding, Utf8ArgumentsBecomeCp1252AndAnswersComeBackAsUtf8) {
   EXPECT_EQ(FormatQuiet(o, false), "P\xC3\xA3o\n\"x\"\\\x01\n");
 }
 
+// An overlong UTF-8 form of '"' once passed the quote check on the UTF-8
+// argument and became a real quote after the conversion: a smuggled
+// parameter. Malformed and overlong forms are refused, and the delimiter
+// check runs again on the converted bytes.
+TEST(Encoding, OverlongAndMalformedUtf8IsRefusedBeforeItCanSmuggleADelimiter) {
+  const std::string smuggled = "Marca\xF0\x80\x80\xA2 Extra=1";
+  const char* const bad[] = {"\xF0\x80\x80\xA2",    "\xE0\x80\xA2",     "\xC0\xA2",
+                             "\xED\xA0\x80",        "\xF4\x90\x80\x80", "\x80",
+                             "\xF8\x88\x80\x80\x80"};
+  for (const char* value : bad) {
+    std::vector<CommandSpec> commands(1);
+    commands[0].command = "LeTexto";
+    commands[0].params.push_back({"NomeTexto", value, 7});
+    std::string error;
+    EXPECT_FALSE(ConvertToCp1252(&commands, &error)) << value;
+    EXPECT_NE(error.find("not UTF-8"), std::string::npos) << error;
+  }
+  Options options;
+  std::string error;
+  ASSERT_EQ(ParseArguments({"-p", "/dev/null", "LeTexto", "NomeTexto:7=" + smuggled}, "", &options,
+                           &error),
+            ParseResult::Run)
+      << error;
+  EXPECT_FALSE(ConvertToCp1252(&options.commands, &error));
+}
+
+// A value holding ESC or BEL sequences must not reach a terminal raw: it
+// could retitle or clear it. Pipes get the bytes unchanged.
+TEST(Output, QuietValuesOnATerminalHaveTheirControlCharactersEscaped) {
+  Outcome o;
+  o.command = "LeTexto";
+  o.result = 1;
+  o.values = {{"ValorTexto", "a\x1B]0;owned\x07\x1B[2J\tb\nc\x7F\x9B"}};
+  EXPECT_EQ(FormatQuiet(o, false, true), "a\\x1b]0;owned\\x07\\x1b[2J\tb\nc\\x7f\xE2\x80\xBA\n");
+  EXPECT_EQ(FormatQuiet(o, true, true), "a\\x1b]0;owned\\x07\\x1b[2J\tb\nc\\x7f\\x9b\n");
+  EXPECT_EQ(FormatQuiet(o, true, false), o.values[0].second + "\n");
+}
+
 TEST(ExitStatus, ZeroOnlyWhenThePrinterAnsweredZero) {
   Outcome o;
   o.command = "VendeItem";
