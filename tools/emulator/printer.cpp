@@ -374,8 +374,17 @@ Answer Printer::Sell(const std::vector<Param>& params, const DateTime&) {
   const Param* price = Find(params, "PrecoUnitario");
   if (price == nullptr) return Missing("PrecoUnitario");
   if (!ParseDecimal(price->value, 2, &item.priceCents)) return Invalid("PrecoUnitario");
+  // A printer's money fields have room for 11 digits: an item or a receipt
+  // total beyond them is refused, checked before the multiplication so that
+  // it can neither overflow nor wrap.
+  if (item.priceCents > 0 && item.quantityMilli > kMaxTotalCents * 1000 / item.priceCents) {
+    return ErrorAnswer(kBadParam, "Valor fora da faixa: Quantidade x PrecoUnitario");
+  }
   // Rounded to the nearest cent, half up.
   item.totalCents = (item.quantityMilli * item.priceCents + 500) / 1000;
+  if (item.totalCents > kMaxTotalCents - TotalCents()) {
+    return ErrorAnswer(kBadParam, "Valor fora da faixa: TotalCupom");
+  }
   state_.items.push_back(item);
   const int number = static_cast<int>(state_.items.size());
   Print(Padded(number, 3) + " " + (item.code.empty() ? "" : item.code + " ") + item.description);

@@ -92,6 +92,8 @@ class Printer {
   static constexpr size_t kWidth = 48;
   // Most items on one receipt.
   static constexpr size_t kMaxItems = 500;
+  // The largest item or receipt total: 999.999.999,99.
+  static constexpr long long kMaxTotalCents = 99999999999LL;
   // Most characters of printed text one LeImpressao answer carries; a longer
   // text is read in parts with Inicio=n.
   static constexpr size_t kMaxPrintChunk = 3000;

@@ -89,6 +89,20 @@ TEST_F(PrinterTest, UnknownCommandsNamesAndBadParametersGetTheirCodes) {
   EXPECT_TRUE(printer.State().items.empty());
 }
 
+// A huge quantity times a huge price once overflowed a signed
+// multiplication and sold an item with a wrapped total.
+TEST_F(PrinterTest, TotalsBeyondElevenDigitsAreRefusedLikeAPrinterWould) {
+  Run("AbreCupom");
+  ExpectError(Run("VendeItem", "Descricao=\"X\" Quantidade=9999999999 PrecoUnitario=9999999999"),
+              kBadParam);
+  ExpectError(Run("VendeItem", "Descricao=\"X\" Quantidade=10 PrecoUnitario=10000000000"),
+              kBadParam);
+  EXPECT_EQ(Run("VendeItem", "Descricao=\"X\" PrecoUnitario=999999999,99").values,
+            "NumeroItem=1 TotalItem=999999999,99 TotalCupom=999999999,99");
+  ExpectError(Run("VendeItem", "Descricao=\"Y\" PrecoUnitario=0,01"), kBadParam);  // the receipt's
+  EXPECT_EQ(Run("LeInteiro", "NomeInteiro=ItensCupom").values, "ValorInteiro=1");
+}
+
 TEST_F(PrinterTest, ReadsIdentificationInAnyValueForm) {
   printer.SetIdentity("ABC123", 4);
   EXPECT_EQ(Run("LeTexto", "NomeTexto=\"NumeroSerieECF\"").values, "ValorTexto=\"ABC123\"");
