@@ -93,7 +93,8 @@ void SetTimeout(int iTimeout) {
   }
 }
 
-bool IsSessionHandle(int handle) {
+// DefineTimeout's handle test, with its trace line when it fails.
+bool TimeoutHandleMatches(int handle) {
   if (handle == driverState.fArq) return true;
   LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), handle,
           driverState.fArq.load());
@@ -103,7 +104,7 @@ bool IsSessionHandle(int handle) {
 }  // namespace
 
 void DefineTimeoutClaimed(int handle, int iTimeout) {
-  if (IsSessionHandle(handle)) SetTimeout(iTimeout);
+  if (TimeoutHandleMatches(handle)) SetTimeout(iTimeout);
 }
 
 }  // namespace tarvo
@@ -156,7 +157,7 @@ extern "C" TARVO_API int TARVO_CALL EncerraDriver(int Handle) {
 TARVO_EXPORT_ALIAS(int, EncerraDriver, (int))
 
 extern "C" TARVO_API void TARVO_CALL DefineTimeout(int Handle, int iTimeout) {
-  if (!IsSessionHandle(Handle)) return;
+  if (!TimeoutHandleMatches(Handle)) return;
   // Holding the flag while setting keeps an exchange that another thread
   // starts meanwhile from reading a half-made change.
   if (!ClaimExchange()) {
