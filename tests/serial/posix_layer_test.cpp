@@ -128,7 +128,7 @@ TEST_F(PosixLayer, WhatIsNotATerminalIsRefusedAndLeftAsItWas) {
 
   const std::string viaDev = dir_.Path() + "/dev/../notes.txt";
   for (const std::string& name : {viaDev, std::string("COM15"), fifo, std::string("/dev/null")}) {
-    EXPECT_EQ(driverState.port.Open(name.c_str(), 8192, 8192, 1), static_cast<uint32_t>(ENOTTY))
+    EXPECT_EQ(driverState.port.Open(name.c_str(), 8192, 8192, 1), sys::posix::CodeOfErrno(ENOTTY))
         << name;
     EXPECT_FALSE(driverState.port.IsOpen()) << name;
     EXPECT_EQ(IniciaDriver(name.c_str()), TARVO_BAD_CHANNEL) << name;

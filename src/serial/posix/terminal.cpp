@@ -157,12 +157,12 @@ bool ClaimsAnyName(const char*) { return true; }
 uint32_t CheckTerminal(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return LastErrno();
-  if (!S_ISCHR(st.st_mode)) return ENOTTY;
+  if (!S_ISCHR(st.st_mode)) return CodeOfErrno(ENOTTY);
   termios t;
   if (tcgetattr(fd, &t) != 0) return LastErrno();
   // Exclusive like a Windows share mode of 0. A device that can't be made
   // exclusive for another reason is still used.
-  if (ioctl(fd, TIOCEXCL) != 0 && errno == ENOTTY) return ENOTTY;
+  if (ioctl(fd, TIOCEXCL) != 0 && errno == ENOTTY) return CodeOfErrno(ENOTTY);
   return 0;
 }
 
