@@ -41,6 +41,21 @@
  * same, the printer takes it for a resend and answers from memory without
  * carrying it out.
  *
+ * Tracing: FC_Inicializa reads TARVO.cfg in the current directory (and,
+ * after identifying the printer, TV_<serial>_<ecf>.cfg) to switch the trace
+ * log on. The environment variable TARVO_TRACE switches it on for any host,
+ * one that uses only the driver calls included, with no configuration file:
+ *   TARVO_TRACE=LEVEL            e.g. 1: trace into TARVO.txt
+ *   TARVO_TRACE=LEVEL:BASENAME   e.g. 2:/var/log/pos/ecf: into ecf.txt there
+ * LEVEL is one digit: 1 writes every line, frames and BREAK attempts
+ * included; 2 to 9 every line but those; 0 is the same as unset. BASENAME
+ * has 1 to 47 characters; the log is BASENAME.txt, in the current directory
+ * unless it is a path. While the variable is set, IniciaDriver and
+ * FC_Inicializa start the trace (EncerraDriver stops it), the facade keeps
+ * the whole session in that one log, and no .cfg file is read or created.
+ * A malformed value (two digits, a letter, an empty or longer name) is
+ * ignored as if unset. Unset or empty, nothing changes.
+ *
  * Errors: every call returns a plain integer (see the result codes below).
  * The printer's own error for a command is read with ObtemCodErro,
  * ObtemNomeErro and ObtemCircunstancia after ExecutaComando returned 1.

@@ -113,6 +113,7 @@ using namespace tarvo;
 
 extern "C" TARVO_API int TARVO_CALL IniciaDriver(const char* PortaSerial) {
   DriverState& d = driverState;
+  TraceStartFromEnvironment();
   LogLine("IniciaDriver%s PortaSerial=%s\n", LogTag(), PortaSerial ? PortaSerial : "");
   d.cmdId = NextSessionSeed(d);
 

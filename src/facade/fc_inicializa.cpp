@@ -5,12 +5,13 @@
 #include "common/text.h"
 #include "driver/driver_state.h"
 #include "facade/fc_state.h"
+#include "tarvo_version.h"
 
 namespace tarvo {
 
 namespace {
 
-constexpr const char* kVersionTag = "2900";
+constexpr const char* kVersionTag = TARVO_VERSION_TAG;
 constexpr int kFirstScanPort = 7;
 constexpr int kPastLastScanPort = 23;  // COM7 .. COM22 are USB0 .. USB15
 constexpr int kBusyCode = 11015;       // the printer is busy: ask again
@@ -22,6 +23,7 @@ struct Identification {
   char serial[kAnswerSize];
   char ecf[kAnswerSize];
   int length;
+  bool traceFromEnvironment;  // TARVO_TRACE rules: one log, no .cfg files
 };
 
 void FillRecord(FcCommand* r, const char* command, const char* returnName, const char* paramName,
@@ -96,6 +98,13 @@ void MoveTraceToPrinter(Identification* id) {
   FcState& f = fcState;
   BuildBaseName(id);
   LogLine("FC_Inicializa%s <FIM> com sucesso\n", LogTag());
+  if (id->traceFromEnvironment) {
+    // The per-printer names are kept for a later start-up without the
+    // variable; the trace itself stays in the one log it names.
+    CopyText(f.cfgBaseName, f.logBaseName);
+    AppendText(f.logBaseName, ".txt");
+    return;
+  }
   TraceStop();
   CopyText(f.cfgBaseName, f.logBaseName);
   traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
@@ -166,14 +175,17 @@ int ScanStart(Identification* id) {
 using namespace tarvo;
 
 extern "C" TARVO_API int TARVO_CALL FC_Inicializa(const char* Porta) {
-  FcState& f = fcState;
   const char* porta = Porta != nullptr ? Porta : "";
   Identification id;
   std::memset(&id, 0, sizeof id);
 
   traceState.logTag = kVersionTag;
-  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
-  f.logHandle = TraceLogOpen("TARVO.txt");
+  id.traceFromEnvironment = TraceStartFromEnvironment();
+  if (!id.traceFromEnvironment) {
+    FcState& f = fcState;
+    traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
+    f.logHandle = TraceLogOpen("TARVO.txt");
+  }
   LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta, traceState.nivelLog);
 
   const bool scan = BoundedLength(porta, 4) == 4 && (porta[3] == 'U' || porta[3] == 'u');

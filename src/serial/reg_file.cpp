@@ -151,23 +151,29 @@ bool ValueNameMatches(const Parsed& p, const char* wanted) {
 
 }  // namespace
 
-Result Validate(const char* text, size_t len) {
+size_t FirstBadLine(const char* text, size_t len) {
   LineReader reader(text, len);
   Line line;
   bool header = false;
+  size_t number = 0;
   while (reader.Next(&line)) {
+    ++number;
     if (!header) {
       if (IsBlank(line)) continue;
       if (!Equals(line, "Windows Registry Editor Version 5.00") && !Equals(line, "REGEDIT4")) {
-        return Result::Malformed;
+        return number;
       }
       header = true;
       continue;
     }
     if (IsBlank(line) || line.text[0] == ';') continue;
-    if (ParseLine(line).kind == Kind::Bad) return Result::Malformed;
+    if (ParseLine(line).kind == Kind::Bad) return number;
   }
-  return header ? Result::Ok : Result::Malformed;
+  return header ? 0 : (number == 0 ? 1 : number);
+}
+
+Result Validate(const char* text, size_t len) {
+  return FirstBadLine(text, len) == 0 ? Result::Ok : Result::Malformed;
 }
 
 Result FindSection(const char* text, size_t len, const char* section) {

@@ -28,6 +28,11 @@ enum class Result {
 // Checks the whole text against the grammar.
 Result Validate(const char* text, size_t len);
 
+// The number (from 1) of the first line outside the grammar, the header
+// line when it is missing, or 0 for a well-formed text. For tools that say
+// where a registry file is wrong.
+size_t FirstBadLine(const char* text, size_t len);
+
 // Reads the string `valueName` of section `section` ("HKEY_CLASSES_ROOT\A\B").
 // On Ok, out holds the string with its terminator and *size its bytes
 // (terminator included). On TooLarge, *size is the room it needs. `cap` is

@@ -1,10 +1,13 @@
 #include "trace/trace.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/text.h"
 #include "serial/system.h"
+#include "tarvo_version.h"
+#include "trace/trace_env.h"
 
 namespace tarvo {
 
@@ -99,6 +102,22 @@ LogHandle TraceLogOpen(const char* path) {
   traceState.logPos = static_cast<int>(sys::FileTell(file));
   sys::FileClose(file);
   return lastLogHandle = &logHandleToken;
+}
+
+bool TraceStartFromEnvironment() {
+  TraceEnvSetting setting;
+  if (ParseTraceEnv(std::getenv(kTraceEnvName), &setting) != TraceEnvResult::On) return false;
+  char path[sizeof traceState.logPath];
+  FormatText(path, sizeof path, nullptr, "%s.txt", setting.base);
+  if (traceState.logTag == nullptr) traceState.logTag = TARVO_VERSION_TAG;
+  traceState.nivelLog = static_cast<uint8_t>(setting.level);
+  if (traceState.traceLevel == setting.level && std::strcmp(traceState.logPath, path) == 0) {
+    return true;
+  }
+  traceState.traceLevel = setting.level;
+  traceState.maxLogSize = kDefaultLogSize;
+  TraceLogOpen(path);
+  return true;
 }
 
 void TraceStop() {

@@ -47,6 +47,14 @@ void TraceStop();
 // while tracing is off.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// When TARVO_TRACE switches tracing on (trace/trace_env.h), starts it: the
+// level, nivelLog and the log BASENAME.txt, the configuration files left
+// alone, logTag set to the version tag when nothing set it yet. Tracing
+// already running into that log is left as it is (its wrap position kept).
+// False when the variable is unset, 0 or malformed: the caller goes on as
+// without it. Called at the start of IniciaDriver and FC_Inicializa.
+bool TraceStartFromEnvironment();
+
 // Whether verbose lines are wanted (tracing on and nivelLog 1).
 bool TraceVerbose();
 

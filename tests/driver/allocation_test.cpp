@@ -258,5 +258,31 @@ TEST_F(Allocation, AWholeSessionOfEveryKindOfExchangeAllocatesNothing) {
   EXPECT_TRUE(test::FileExists("TV_SERIE42_7.txt"));
 }
 
+// The trace switched on by TARVO_TRACE, read at every session start, for
+// the driver calls and the facade alike.
+TEST_F(Allocation, TracingFromTheEnvironmentAllocatesNothing) {
+  static Tally tally;
+  test::SetEnvironment("TARVO_TRACE", "1:envlog");  // before counting: setenv allocates
+  const long newBefore = test::Allocations();
+  const long mallocBefore = MallocCalls();
+  for (int round = 0; round < 20; ++round) {
+    const int handle = IniciaDriver("COM1");
+    Exchange(handle, kSuccess, &tally);
+    Exchange(handle, kSilent, &tally);
+    EncerraDriver(handle);
+  }
+  const int facadeStarted = FC_Inicializa("COM1");
+  FC_Finaliza();
+  const long newDuring = test::Allocations() - newBefore;
+  const long mallocDuring = MallocCalls() - mallocBefore;
+  test::SetEnvironment("TARVO_TRACE", nullptr);
+
+  EXPECT_EQ(newDuring, 0);
+  EXPECT_EQ(mallocDuring, 0);
+  EXPECT_EQ(tally.answered, 20);
+  EXPECT_EQ(facadeStarted, 0);
+  EXPECT_NE(test::ReadFile("envlog.txt").find("FC_Inicializa2900 <FIM>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvo

@@ -122,5 +122,16 @@ TEST(RegFile, HeaderAloneIsWellFormedButHasNoSection) {
   EXPECT_EQ(ReadValue(file, "V", "K").result, Result::NoSection);
 }
 
+TEST(RegFile, FirstBadLineNamesTheLineOutsideTheGrammar) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n";
+  EXPECT_EQ(FirstBadLine(header.data(), header.size()), 0u);
+  const std::string bad = "\n" + header + "; note\n[A]\n\"x\"=dword:1\n\"y\"=1\n";
+  EXPECT_EQ(FirstBadLine(bad.data(), bad.size()), 6u);
+  const std::string noHeader = "\n\n[A]\n";
+  EXPECT_EQ(FirstBadLine(noHeader.data(), noHeader.size()), 3u);
+  EXPECT_EQ(FirstBadLine("", 0), 1u);
+  EXPECT_EQ(Validate(bad.data(), bad.size()), Result::Malformed);
+}
+
 }  // namespace
 }  // namespace tarvo::regfile

@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include <stdlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +11,18 @@
 #include <sstream>
 
 namespace tarvo::test {
+
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value != nullptr ? value : "");  // "" removes it
+#else
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
 
 // A directory of a new name under the system's temporary directory (what
 // mkdtemp does, on every platform).

@@ -29,6 +29,10 @@ void WriteFile(const std::string& path, const std::string& content);
 // (the header lines are kept as they are).
 std::vector<std::string> TraceLines(const std::string& path);
 
+// Sets the environment variable `name` to `value`, or removes it when
+// `value` is null, on every platform.
+void SetEnvironment(const char* name, const char* value);
+
 // Switches tracing on at `level` into "test.txt" in the current directory,
 // with logTag "2900" and nivelLog `level`, as the facade start-up would.
 void StartTrace(int level);
