@@ -14,8 +14,12 @@ namespace tarvo::cli {
 
 const char kUsage[] =
     R"(Usage: tarvo [OPTION]... -p PORT COMMAND [NAME[:TYPE]=VALUE]... [-r NAME]...
-       tarvo [OPTION]... -p PORT identify
-       tarvo [OPTION]... -p PORT -f FILE
+  or:  tarvo [OPTION]... -p PORT identify
+  or:  tarvo [OPTION]... -p PORT -f FILE
+  or:  tarvo trace on [--level N] | off | status
+  or:  tarvo ports [--json]
+  or:  tarvo why PORT [--json]
+
 Runs fiscal-printer commands through the TARVO driver library and prints the
 printer's answer: result, error code, error name, circumstance and the values
 asked for with -r.
@@ -35,19 +39,29 @@ Options:
                      ("-" reads standard input). A line is a COMMAND with its
                      parameters and -r options, as on the command line; words
                      may be quoted with "..." or '...'; # starts a comment;
-                     "identify" may be the first line only
+                     "identify" may be the first line only. With "-" each
+                     line runs as soon as it is read (interactive use)
   -k, --keep-going   with -f, go on after a command that failed
   -t, --timeout MS   per-byte answer time-out (DefineTimeout; at least 5000)
       --json         one JSON object per command, one per line
   -q, --quiet        print only the values asked for with -r, unescaped
-      --trace        switch the driver's trace on and print the trace log to
-                     standard error afterwards (starts the session with the
-                     facade, FC_Inicializa, in a temporary directory)
+      --trace        trace the commands (TARVO_TRACE=1, in a temporary
+                     directory) and print the trace log to standard error
+                     afterwards
       --trace-dir DIR  keep the trace files in DIR (implies --trace)
       --raw          pass texts through as bytes (no UTF-8 / cp1252
                      conversion)
   -h, --help         show this text
       --version      show the version
+
+Subcommands:
+  trace on|off|status  switch the trace of TARVO.cfg and every TV_*.cfg here
+                     on (--level N, 1 to 9; 1 adds frames and BREAK
+                     attempts) or off, or say what they and TARVO_TRACE do
+  ports              list the serial ports, the COMn names that reach them,
+                     and Ports lines for the registry file
+  why PORT           say why the driver can't open PORT: the device it
+                     reaches, from where, and the cause
 
 Output (plain): one name=value line per item, a blank line between commands:
   command=LeTexto
@@ -60,7 +74,13 @@ Texts are shown in UTF-8 with \n, \t, \r, \\ and \xHH escapes.
 
 Exit status: 0 when every command was answered with code 0; 1 when the
 printer answered with an error code; 2 for bad arguments; 3 when no valid
-answer came or the port could not be opened.
+answer came or the port could not be opened (the reason is given); 4 when
+a value asked for with -r is not in the answer (or is empty).
+
+Environment: TARVO_PORT (the default port), TARVO_REGISTRY (the registry
+file), TARVO_TRACE (LEVEL or LEVEL:BASENAME: trace into BASENAME.txt).
+A silent printer holds one command for about 9 s and identify for about
+27 s; on a terminal a status line shows the wait.
 
 Example:
   tarvo -p /dev/pts/3 LeTexto NomeTexto:7=NumeroSerieECF -r ValorTexto
@@ -431,7 +451,8 @@ int ExitStatusOf(const Outcome& o) {
     return (o.result < 0 || o.result == TARVO_PROTOCOL_FAILURE) ? 3 : 1;
   }
   if (o.result != 1 || o.code == TARVO_PROTOCOL_FAILURE) return 3;
-  return o.code == 0 ? 0 : 1;
+  if (o.code != 0) return 1;
+  return o.missing.empty() ? 0 : 4;
 }
 
 std::string EscapeLine(std::string_view text) {
@@ -491,7 +512,13 @@ std::string FormatJson(const Outcome& o) {
     first = false;
     out += JsonString(name) + ":" + JsonString(value);
   }
-  return out + "}}\n";
+  out += "}";
+  if (!o.missing.empty()) {
+    out += ",\"missing\":[";
+    for (size_t i = 0; i < o.missing.size(); ++i) out += (i ? "," : "") + JsonString(o.missing[i]);
+    out += "]";
+  }
+  return out + "}\n";
 }
 
 }  // namespace tarvo::cli

@@ -69,10 +69,12 @@ struct Outcome {
   std::string name;
   std::string circumstance;
   std::vector<std::pair<std::string, std::string>> values;
+  std::vector<std::string> missing;  // -r names Retorno gave nothing for
 };
 
 // 0 when the printer answered with code 0; 1 for a printer error code; 3
-// when no valid answer came (or the session could not be opened).
+// when no valid answer came (or the session could not be opened); 4 when
+// the answer lacks a value asked for with -r.
 int ExitStatusOf(const Outcome& o);
 
 // name=value lines ("value.NAME=..." for the values); texts escaped so that

@@ -17,8 +17,14 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/script_stream.h"
+#include "cli/subcommands.h"
+#include "cli/trace_switch.h"
+#include "cli/wait_notice.h"
+#include "cli/why.h"
 #include "common/escape.h"
 #include "tarvo.h"
+#include "tarvo_version.h"
 
 namespace {
 
@@ -26,9 +32,24 @@ using tarvo::cli::CommandSpec;
 using tarvo::cli::Options;
 using tarvo::cli::Outcome;
 
-int Fail(const std::string& message) {
+// With --json every failure is also a JSON object on standard output.
+bool jsonFailures = false;
+
+int Fail(const std::string& message, int status = 2) {
   std::fprintf(stderr, "tarvo: %s\n", message.c_str());
-  return 2;
+  if (jsonFailures) {
+    std::printf("{\"ok\":false,\"status\":%d,\"error\":%s}\n", status,
+                tarvo::cli::JsonString(message).c_str());
+  }
+  return status;
+}
+
+// Why IniciaDriver refused the port, in one line (and one JSON object).
+int ExplainOpenFailure(const std::string& port) {
+  const tarvo::cli::OpenDiagnosis d = tarvo::cli::DiagnoseOpen(port);
+  std::fprintf(stderr, "tarvo: %s\n", tarvo::cli::DiagnosisLine(d).c_str());
+  if (jsonFailures) std::fputs(tarvo::cli::DiagnosisJson(d).c_str(), stdout);
+  return 3;
 }
 
 bool ReadAll(const std::string& path, std::string* out) {
@@ -46,12 +67,6 @@ bool ReadAll(const std::string& path, std::string* out) {
   return true;
 }
 
-bool WriteAll(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  return static_cast<bool>(out.flush());
-}
-
 std::vector<std::string> FilesEndingWith(const std::string& dir, const std::string& suffix) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
@@ -65,29 +80,6 @@ std::vector<std::string> FilesEndingWith(const std::string& dir, const std::stri
     closedir(d);
   }
   return names;
-}
-
-const char kTraceOn[] = "Trace=1\nTamanho=5000000";
-
-// The library's trace is switched on only by the facade start-up reading
-// TARVO.cfg in the current directory; after identifying the printer it
-// moves to TV_<serial>_<ecf>.cfg, which it creates with tracing off. So the
-// first start-up creates that file, we switch it on, and a second start-up
-// traces everything that follows into TV_<serial>_<ecf>.txt.
-int StartTracedSession(const std::string& port) {
-  if (!WriteAll("TARVO.cfg", kTraceOn)) return TARVO_BAD_CHANNEL;
-  int r = FC_Inicializa(port.c_str());
-  if (r != 0) return r;
-  bool switched = false;
-  for (const auto& cfg : FilesEndingWith(".", ".cfg")) {
-    if (cfg == "TARVO.cfg") continue;
-    std::string content;
-    ReadAll(cfg, &content);
-    if (content.rfind("Trace=0", 0) == 0 && WriteAll(cfg, kTraceOn)) switched = true;
-  }
-  if (!switched) return 0;
-  FC_Finaliza();
-  return FC_Inicializa(port.c_str());
 }
 
 void ReadError(int handle, Outcome* o) {
@@ -178,6 +170,8 @@ Outcome Run(int handle, const CommandSpec& step, int timeoutMs, std::string* pro
       // A short date leaves zero bytes inside the count: keep the text.
       const size_t length = n > 0 ? strnlen(value, static_cast<size_t>(n)) : 0;
       o.values.emplace_back(name, std::string(value, length));
+      // Retorno gives 0 for a name it can't find and for an empty value alike.
+      if (n == 0) o.missing.push_back(name);
     }
   }
   return o;
@@ -189,7 +183,7 @@ void Print(const Options& options, const Outcome& o, bool first) {
     text = tarvo::cli::FormatJson(o);
   } else if (options.quiet) {
     text = tarvo::cli::FormatQuiet(o, options.raw, isatty(STDOUT_FILENO) == 1);
-    if (tarvo::cli::ExitStatusOf(o) != 0) {
+    if (tarvo::cli::ExitStatusOf(o) != 0 && o.missing.empty()) {
       std::fprintf(stderr, "tarvo: %s: %d %s%s%s\n", o.command.c_str(), o.code, o.name.c_str(),
                    o.circumstance.empty() ? "" : ": ", o.circumstance.c_str());
     }
@@ -198,6 +192,10 @@ void Print(const Options& options, const Outcome& o, bool first) {
   }
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
+  for (const auto& name : o.missing) {
+    std::fprintf(stderr, "tarvo: %s: the answer has no value %s (or it is empty)\n",
+                 o.command.c_str(), name.c_str());
+  }
 }
 
 void ShowTrace(const std::string& dir) {
@@ -240,19 +238,64 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
-// The commands to run, from the command line or the script: the status to
-// exit with at once (help, version, a refused argument), or -1.
-int ReadCommandLine(int argc, char** argv, Options* options) {
+}  // namespace
+
+namespace {
+
+// Where the trace goes with --trace: a directory that becomes the current
+// one, and TARVO_TRACE=1 so that the library traces the user's own commands
+// there, verbose, into TARVO.txt; no start-up runs before them.
+struct TraceDir {
+  std::string path;
+  bool remove = false;
+};
+
+int EnterTraceDir(const Options& options, std::string* port, TraceDir* t) {
+  // Relative paths must survive the change of directory.
+  if (const char* reg = std::getenv("TARVO_REGISTRY")) {
+    setenv("TARVO_REGISTRY", Absolute(reg).c_str(), 1);
+  }
+  if (!port->empty() && port->find('/') != std::string::npos) *port = Absolute(*port);
+  if (options.traceDir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-trace.XXXXXX";
+    std::vector<char> buffer(templ.begin(), templ.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+      return Fail(std::string("cannot create a temporary directory: ") + std::strerror(errno));
+    }
+    t->path = buffer.data();
+    t->remove = true;
+  } else {
+    t->path = Absolute(options.traceDir);
+    if (mkdir(t->path.c_str(), 0700) != 0 && errno != EEXIST) {
+      return Fail("cannot create " + t->path + ": " + std::strerror(errno));
+    }
+  }
+  if (chdir(t->path.c_str()) != 0)
+    return Fail("cannot enter " + t->path + ": " + std::strerror(errno));
+  setenv("TARVO_TRACE", "1", 1);
+  return 0;
+}
+
+void LeaveTraceDir(const TraceDir& t) {
+  if (t.path.empty()) return;
+  ShowTrace(t.path);
+  if (t.remove) RemoveTree(t.path);
+}
+
+// Reads the commands of -f FILE whole, so that a mistake on any line stops
+// the script before it starts; "-f -" reads only the first command here and
+// the rest as they come.
+int LoadCommands(Options* options, tarvo::cli::ScriptStream* stream) {
   std::string error;
-  const char* envPort = std::getenv("TARVO_PORT");
-  switch (tarvo::cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc),
-                                     envPort ? envPort : "", options, &error)) {
-    case tarvo::cli::ParseResult::Help: std::fputs(tarvo::cli::kUsage, stdout); return 0;
-    case tarvo::cli::ParseResult::Version: std::puts("tarvo " TARVO_VERSION_TEXT); return 0;
-    case tarvo::cli::ParseResult::Error:
-      std::fprintf(stderr, "tarvo: %s\nTry 'tarvo --help' for more information.\n", error.c_str());
-      return 2;
-    case tarvo::cli::ParseResult::Run: break;
+  if (options->scriptFile == "-") {
+    CommandSpec first;
+    switch (stream->Next(&first, &error)) {
+      case tarvo::cli::ScriptStream::Got::Command: options->commands.push_back(first); return 0;
+      case tarvo::cli::ScriptStream::Got::End: return Fail("-: the script holds no command");
+      case tarvo::cli::ScriptStream::Got::Error: return Fail("-: " + error);
+    }
   }
   if (!options->scriptFile.empty()) {
     std::string text;
@@ -266,72 +309,89 @@ int ReadCommandLine(int argc, char** argv, Options* options) {
   if (!options->raw && !tarvo::cli::ConvertToCp1252(&options->commands, &error)) {
     return Fail(error);
   }
-  return -1;
+  return 0;
 }
 
-// Where the trace files go: the process's current directory, so it moves
-// into a new temporary one or --trace-dir.
-struct TraceDir {
-  std::string path;
-  bool remove = false;  // a temporary one, removed at the end
-};
-
-// Enters the trace directory, with relative paths made absolute first so
-// that they survive the move: the status to exit with on failure, or -1.
-int EnterTraceDir(const Options& options, std::string* port, TraceDir* dir) {
-  if (const char* reg = std::getenv("TARVO_REGISTRY")) {
-    setenv("TARVO_REGISTRY", Absolute(reg).c_str(), 1);
+// The facade start-up for "identify". It leaves no configuration files
+// behind unless the trace was asked for, or says which it kept.
+int StartIdentified(const Options& options, const std::string& port, int* status) {
+  const bool cleanUp = !options.trace && std::getenv("TARVO_TRACE") == nullptr;
+  const std::vector<std::string> before = tarvo::cli::ConfigFilesHere();
+  int r = 0;
+  {
+    tarvo::cli::WaitNotice notice("identify " + port);
+    r = FC_Inicializa(port.c_str());
   }
-  if (!port->empty() && port->find('/') != std::string::npos) *port = Absolute(*port);
-  if (options.traceDir.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-trace.XXXXXX";
-    std::vector<char> buffer(templ.begin(), templ.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-      return Fail(std::string("cannot create a temporary directory: ") + std::strerror(errno));
-    }
-    dir->path = buffer.data();
-    dir->remove = true;
+  Outcome o = Identify(r);
+  const bool scan = port.size() >= 4 && (port[3] == 'U' || port[3] == 'u');
+  if (r == TARVO_BAD_CHANNEL && !scan) {
+    o.circumstance = tarvo::cli::DiagnosisLine(tarvo::cli::DiagnoseOpen(port));
+  }
+  Print(options, o, true);
+  *status = tarvo::cli::ExitStatusOf(o);
+  if (r != 0) FC_Finaliza();
+  if (cleanUp) {
+    const std::string note = tarvo::cli::RemoveNewConfigFiles(before);
+    if (!note.empty()) std::fprintf(stderr, "tarvo: %s\n", note.c_str());
+  }
+  return r;
+}
+
+// Runs one command; false when the script must stop.
+bool RunStep(const Options& options, int handle, const CommandSpec& step, bool* first,
+             int* status) {
+  if (step.command == "identify") return true;
+  std::string problem;
+  Outcome o;
+  {
+    tarvo::cli::WaitNotice notice(step.command);
+    o = Run(handle, step, options.timeoutMs, &problem);
+  }
+  // cppcheck does not follow Run's writing through the pointer.
+  // cppcheck-suppress knownConditionTrueFalse
+  if (!problem.empty()) {
+    Fail((step.line ? "line " + std::to_string(step.line) + ": " : std::string()) + problem);
+    *status = 2;
+    return false;
+  }
+  Print(options, o, *first);
+  *first = false;
+  const int s = tarvo::cli::ExitStatusOf(o);
+  if (s > *status) *status = s;
+  return s == 0 || options.keepGoing;
+}
+
+int RunCommands(const Options& options, const std::string& port, tarvo::cli::ScriptStream* stream) {
+  const bool facade = options.commands.front().command == "identify";
+  int status = 0;
+  bool first = true;
+  int handle = 1;
+  if (facade) {
+    if (StartIdentified(options, port, &status) != 0) return status;
+    first = false;
   } else {
-    dir->path = Absolute(options.traceDir);
-    if (mkdir(dir->path.c_str(), 0700) != 0 && errno != EEXIST) {
-      return Fail("cannot create " + dir->path + ": " + std::strerror(errno));
-    }
+    handle = IniciaDriver(port.c_str());
+    if (handle != TARVO_OK_HANDLE) return ExplainOpenFailure(port);
   }
-  if (chdir(dir->path.c_str()) != 0) {
-    return Fail("cannot enter " + dir->path + ": " + std::strerror(errno));
-  }
-  return -1;
-}
-
-void LeaveTraceDir(const TraceDir& dir) {
-  if (dir.path.empty()) return;
-  ShowTrace(dir.path);
-  if (dir.remove) RemoveTree(dir.path);
-}
-
-// Runs the printer commands in order, printing each outcome: the worst
-// exit status, from the start-up's `status` on, or 2 when a command could
-// not be staged. *first says whether nothing was printed yet.
-int RunCommands(const Options& options, int handle, bool* first, int status) {
+  bool going = true;
   for (const auto& step : options.commands) {
-    if (step.command == "identify") continue;
-    std::string problem;
-    const Outcome o = Run(handle, step, options.timeoutMs, &problem);
-    // cppcheck does not follow Run's writing through the pointer.
-    // cppcheck-suppress knownConditionTrueFalse
-    if (!problem.empty()) {
-      std::fprintf(stderr, "tarvo: %s%s\n",
-                   step.line ? ("line " + std::to_string(step.line) + ": ").c_str() : "",
-                   problem.c_str());
-      return 2;
+    if (!(going = RunStep(options, handle, step, &first, &status))) break;
+  }
+  CommandSpec next;
+  std::string error;
+  while (going && options.scriptFile == "-") {
+    const auto got = stream->Next(&next, &error);
+    if (got == tarvo::cli::ScriptStream::Got::End) break;
+    if (got == tarvo::cli::ScriptStream::Got::Error) {
+      status = Fail("-: " + error);
+      break;
     }
-    Print(options, o, *first);
-    *first = false;
-    const int s = tarvo::cli::ExitStatusOf(o);
-    if (s > status) status = s;
-    if (s != 0 && !options.keepGoing) break;
+    going = RunStep(options, handle, next, &first, &status);
+  }
+  if (facade) {
+    FC_Finaliza();
+  } else {
+    EncerraDriver(handle);
   }
   return status;
 }
@@ -339,45 +399,31 @@ int RunCommands(const Options& options, int handle, bool* first, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const int sub = tarvo::cli::RunSubcommand(args);
+  if (sub >= 0) return sub;
   Options options;
-  if (const int status = ReadCommandLine(argc, argv, &options); status >= 0) return status;
+  std::string error;
+  jsonFailures = std::find(args.begin(), args.end(), "--json") != args.end();
+  const char* envPort = std::getenv("TARVO_PORT");
+  switch (tarvo::cli::ParseArguments(args, envPort ? envPort : "", &options, &error)) {
+    case tarvo::cli::ParseResult::Help: std::fputs(tarvo::cli::kUsage, stdout); return 0;
+    case tarvo::cli::ParseResult::Version: std::puts("tarvo " TARVO_VERSION_TEXT); return 0;
+    case tarvo::cli::ParseResult::Error:
+      Fail(error);
+      std::fputs("Try 'tarvo --help' for more information.\n", stderr);
+      return 2;
+    case tarvo::cli::ParseResult::Run: break;
+  }
+  tarvo::cli::ScriptStream stream(stdin, options.raw);
+  if (const int failed = LoadCommands(&options, &stream)) return failed;
   // A port name is a file name: passed as it is, never converted.
   std::string port = options.port;
-  TraceDir traceDir;
+  TraceDir trace;
   if (options.trace) {
-    if (const int status = EnterTraceDir(options, &port, &traceDir); status >= 0) return status;
+    if (const int failed = EnterTraceDir(options, &port, &trace)) return failed;
   }
-
-  const bool facade = options.trace || options.commands.front().command == "identify";
-  int status = 0;
-  bool first = true;
-  int handle = 1;
-  if (facade) {
-    const int r = options.trace ? StartTracedSession(port) : FC_Inicializa(port.c_str());
-    if (options.commands.front().command == "identify" || r != 0) {
-      const Outcome o = Identify(r);
-      Print(options, o, first);
-      first = false;
-      status = tarvo::cli::ExitStatusOf(o);
-    }
-    if (r != 0) {
-      LeaveTraceDir(traceDir);
-      return status;
-    }
-  } else {
-    handle = IniciaDriver(port.c_str());
-    if (handle != TARVO_OK_HANDLE) {
-      std::fprintf(stderr, "tarvo: cannot open the port %s (IniciaDriver gave %d)\n", port.c_str(),
-                   handle);
-      return 3;
-    }
-  }
-  status = RunCommands(options, handle, &first, status);
-  if (facade) {
-    FC_Finaliza();
-  } else {
-    EncerraDriver(handle);
-  }
-  LeaveTraceDir(traceDir);
+  const int status = RunCommands(options, port, &stream);
+  LeaveTraceDir(trace);
   return status;
 }

@@ -24,6 +24,7 @@
 #include "common/cp1252.h"
 #include "common/numbers.h"
 #include "emulator/session.h"
+#include "tarvo_version.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ Printer:
 Output:
   --paper FILE       append the paper to FILE instead of standard output
   --quiet            no frame log on standard error
-Faults (see "Faults" below):
+Faults (each FAULT is described at the end):
   --fault FAULT       arm a fault at start, e.g. --fault "silence 2"; repeatable
   --delay MS         wait MS milliseconds before every answer
   --pace BAUD        send answers one byte at a time at the wire time of BAUD
@@ -63,6 +64,7 @@ Faults (see "Faults" below):
                      emulator writes "ok LINE" or "error LINE: why" to it once
                      the line has been handled, before it reads another request
   --help             show this text
+  --version          show the version
 
 Commands (request "{id;Comando;params;length}", answer
 "{id;code;values;length}", code 0 for success):
@@ -88,7 +90,7 @@ Commands (request "{id;Comando;params;length}", answer
 Amounts take ',' or '.' before the decimals. Values may be plain, "quoted" or
 #marked#.
 
-Error codes (with NomeErro="..." Circunstancia="..."):
+Error codes (each with its NomeErro and Circunstancia texts):
    1 ErroComandoDesconhecido   unknown (or empty) command
    2 ErroQuadroInvalido        length field does not match; not carried out
    3 ErroParametroAusente      a required parameter is missing
@@ -474,6 +476,9 @@ int ParseOptions(const std::vector<std::string>& args, Options* options) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::puts("tarvo-emu " TARVO_VERSION_TEXT);
       return 0;
     } else if (a == "--quiet") {
       options->quiet = true;

@@ -1,0 +1,229 @@
+#include "cli/ports.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "cli/cli.h"
+
+namespace tarvo::cli {
+
+namespace {
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string FirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
+}
+
+// The last part of where a symbolic link points (sysfs and by-id links are
+// relative; their targets need not be resolved).
+std::string LinkBase(const std::string& link) {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+  if (n <= 0) return "";
+  const std::string target(buffer, static_cast<size_t>(n));
+  const size_t slash = target.rfind('/');
+  return slash == std::string::npos ? target : target.substr(slash + 1);
+}
+
+// Walks up from the tty's device to the USB device that carries it (the
+// directory with idVendor), no higher than the sysfs root.
+void ReadUsbFacts(const std::string& sysRoot, const std::string& deviceDir, PortInfo* p) {
+  const std::string root = RealPath(sysRoot);
+  for (std::string dir = RealPath(deviceDir); !dir.empty() && dir.size() > root.size();
+       dir = dir.substr(0, dir.rfind('/'))) {
+    if (access((dir + "/idVendor").c_str(), R_OK) != 0) continue;
+    p->vid = FirstLine(dir + "/idVendor");
+    p->pid = FirstLine(dir + "/idProduct");
+    p->manufacturer = FirstLine(dir + "/manufacturer");
+    p->product = FirstLine(dir + "/product");
+    p->serial = FirstLine(dir + "/serial");
+    return;
+  }
+}
+
+}  // namespace
+
+std::vector<PortInfo> ListPorts(const PortRoots& roots) {
+  std::vector<PortInfo> ports;
+  const std::string byIdDir = roots.dev + "/serial/by-id";
+  const std::vector<std::string> byId = Entries(byIdDir);
+  for (const auto& name : Entries(roots.sys + "/class/tty")) {
+    const std::string entry = roots.sys + "/class/tty/" + name;
+    if (access((entry + "/device").c_str(), F_OK) != 0) continue;  // virtual console, pty
+    PortInfo p;
+    p.name = name;
+    p.device = "/dev/" + name;
+    p.driver = LinkBase(entry + "/device/driver");
+    p.subsystem = LinkBase(entry + "/device/subsystem");
+    if (p.subsystem == "usb" || p.subsystem == "usb-serial")
+      ReadUsbFacts(roots.sys, entry + "/device", &p);
+    for (const auto& link : byId) {
+      if (LinkBase(byIdDir + "/" + link) == name) p.byId.push_back("/dev/serial/by-id/" + link);
+    }
+    ports.push_back(std::move(p));
+  }
+  return ports;
+}
+
+namespace {
+
+// A mapped device names a port by its /dev name or by one of its by-id links.
+bool Reaches(const PortInfo& p, const std::string& device) {
+  return device == p.device || std::find(p.byId.begin(), p.byId.end(), device) != p.byId.end();
+}
+
+}  // namespace
+
+void MarkMappings(const RegistryFile& reg, std::vector<PortInfo>* ports) {
+  for (int n = 0; n <= 255; ++n) {
+    const std::string com = "COM" + std::to_string(n);
+    Resolved r;
+    std::string why;
+    if (n > 0 && (com.size() < 4 || com[3] > '8')) continue;  // names IniciaDriver refuses
+    if (!ResolvePort(com, reg, &r, &why) || r.source == MapSource::None) continue;
+    for (auto& p : *ports) {
+      if (!Reaches(p, r.device)) continue;
+      (r.source == MapSource::Registry ? p.mappedAs : p.defaultAs).push_back(com);
+      if (n >= kFirstScanPort && n <= kLastScanPort) p.scannedAs.push_back(com);
+    }
+  }
+}
+
+std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortInfo>& ports) {
+  std::string lines;
+  int next = kFirstScanPort;
+  auto used = [&](int n) {
+    std::string v;
+    return RegistryString(reg, kPortsSection, "COM" + std::to_string(n), &v);
+  };
+  for (const auto& p : ports) {
+    if (!p.mappedAs.empty() || !p.defaultAs.empty() || p.subsystem == "platform") continue;
+    while (next <= kLastScanPort && used(next)) ++next;
+    if (next > kLastScanPort) break;
+    const std::string& device = p.byId.empty() ? p.device : p.byId.front();
+    lines += "\"COM" + std::to_string(next++) + "\"=\"" + device + "\"\n";
+  }
+  return lines.empty() ? lines : "[" + std::string(kPortsSection) + "]\n" + lines;
+}
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& i : items) out += (out.empty() ? "" : " ") + i;
+  return out;
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (const auto& i : items) out += (out.size() > 1 ? "," : "") + JsonString(i);
+  return out + "]";
+}
+
+std::string RegistryState(const RegistryFile& reg) {
+  if (!reg.present) return reg.path + " (missing: " + reg.readError + ")";
+  if (reg.badLine != 0) {
+    return reg.path + " (malformed at line " + std::to_string(reg.badLine) +
+           ": its Ports map is not used)";
+  }
+  return reg.path;
+}
+
+std::string Describe(const PortInfo& p) {
+  std::string d;
+  if (!p.vid.empty()) d += " USB " + p.vid + ":" + p.pid;
+  if (!p.manufacturer.empty()) d += " " + p.manufacturer;
+  if (!p.product.empty()) d += " " + p.product;
+  if (!p.serial.empty()) d += " serial " + p.serial;
+  if (!p.subsystem.empty() && p.vid.empty()) d += " " + p.subsystem;
+  if (!p.driver.empty()) d += ", driver " + p.driver;
+  if (p.subsystem == "platform") d += " (legacy UART; may have no hardware)";
+  return d;
+}
+
+}  // namespace
+
+std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& reg) {
+  std::string out;
+  for (const auto& p : ports) {
+    out += EscapeLine(p.device) + " " + EscapeLine(Describe(p)) + "\n";
+    for (const auto& link : p.byId) out += "    by-id: " + EscapeLine(link) + "\n";
+    if (!p.mappedAs.empty()) out += "    registry: " + Joined(p.mappedAs) + "\n";
+    if (!p.defaultAs.empty()) out += "    default name: " + Joined(p.defaultAs) + "\n";
+    if (!p.scannedAs.empty())
+      out += "    tried by the start-up scan as: " + Joined(p.scannedAs) + "\n";
+  }
+  if (ports.empty()) out += "no serial ports found\n";
+  out += "\nregistry file: " + RegistryState(reg) + "\n";
+  const std::string lines = SuggestedPortsLines(reg, ports);
+  if (!lines.empty())
+    out += "lines for its Ports map (COM7 to COM22 are tried by the scan):\n" + lines;
+  return out;
+}
+
+std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFile& reg) {
+  std::string out = "{\"ports\":[";
+  bool first = true;
+  for (const auto& p : ports) {
+    out += first ? "" : ",";
+    first = false;
+    out += "{\"device\":" + JsonString(p.device) + ",\"byId\":" + JsonList(p.byId) +
+           ",\"driver\":" + JsonString(p.driver) + ",\"subsystem\":" + JsonString(p.subsystem) +
+           ",\"vid\":" + JsonString(p.vid) + ",\"pid\":" + JsonString(p.pid) +
+           ",\"manufacturer\":" + JsonString(p.manufacturer) +
+           ",\"product\":" + JsonString(p.product) + ",\"serial\":" + JsonString(p.serial) +
+           ",\"registry\":" + JsonList(p.mappedAs) + ",\"default\":" + JsonList(p.defaultAs) +
+           ",\"scan\":" + JsonList(p.scannedAs) + "}";
+  }
+  return out + "],\"registryFile\":" + JsonString(RegistryState(reg)) +
+         ",\"portsLines\":" + JsonString(SuggestedPortsLines(reg, ports)) + "}\n";
+}
+
+int RunPorts(const std::vector<std::string>& args) {
+  bool json = false;
+  for (const auto& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else {
+      std::fprintf(stderr, "tarvo ports: unknown argument '%s' (only --json)\n", a.c_str());
+      return 2;
+    }
+  }
+  PortRoots roots;
+  if (const char* sys = std::getenv("TARVO_SYS_ROOT")) roots.sys = sys;
+  if (const char* dev = std::getenv("TARVO_DEV_ROOT")) roots.dev = dev;
+  const RegistryFile reg = LoadRegistry(RegistryPath());
+  std::vector<PortInfo> ports = ListPorts(roots);
+  MarkMappings(reg, &ports);
+  const std::string text = json ? FormatPortsJson(ports, reg) : FormatPorts(ports, reg);
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+}  // namespace tarvo::cli

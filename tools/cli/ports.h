@@ -1,0 +1,47 @@
+// `tarvo ports`: the serial ports of this machine, what is plugged into
+// them, and how the driver's port names reach them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/port_map.h"
+
+namespace tarvo::cli {
+
+struct PortRoots {
+  std::string sys = "/sys";  // $TARVO_SYS_ROOT in tests
+  std::string dev = "/dev";  // $TARVO_DEV_ROOT in tests
+};
+
+struct PortInfo {
+  std::string name;               // ttyUSB0
+  std::string device;             // /dev/ttyUSB0
+  std::vector<std::string> byId;  // /dev/serial/by-id links to it
+  std::string driver;             // kernel driver, e.g. ftdi_sio
+  std::string subsystem;          // usb, pci, platform, pnp, ...
+  std::string vid, pid, manufacturer, product, serial;
+  std::vector<std::string> mappedAs;   // COMn names the registry's Ports map gives it
+  std::vector<std::string> defaultAs;  // COMn names that reach it by default (ttyS)
+  std::vector<std::string> scannedAs;  // COMn names of the facade's scan that reach it
+};
+
+// The tty entries of sys/class/tty that have a device behind them.
+std::vector<PortInfo> ListPorts(const PortRoots& roots);
+
+// Marks each port with the COMn names that reach it: through the registry's
+// Ports map, and among COM7..COM22 that the facade's scan tries.
+void MarkMappings(const RegistryFile& reg, std::vector<PortInfo>* ports);
+
+// Registry lines a technician can paste: one COMn per port that no COMn
+// reaches yet, numbered from COM7 so that the facade's scan finds it, with
+// the stable /dev/serial/by-id name when there is one.
+std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortInfo>& ports);
+
+std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& reg);
+std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFile& reg);
+
+// The whole command: argv after "ports". Returns the exit status.
+int RunPorts(const std::vector<std::string>& args);
+
+}  // namespace tarvo::cli

@@ -1,0 +1,218 @@
+#include "cli/trace_switch.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "trace/trace_env.h"
+
+namespace tarvo::cli {
+
+namespace {
+
+constexpr size_t kReadBytes = 50;  // the library reads no more of the file
+
+std::vector<std::string> ConfigFiles() {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(".")) {
+    while (dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n.size() > 7 && n.rfind("TV_", 0) == 0 && n.ends_with(".cfg")) names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  names.insert(names.begin(), "TARVO.cfg");
+  return names;
+}
+
+bool ReadFileText(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream s;
+  s << in.rdbuf();
+  *text = s.str();
+  return true;
+}
+
+std::string LogOf(const std::string& cfg) { return cfg.substr(0, cfg.size() - 4) + ".txt"; }
+
+std::string LogState(const std::string& log) {
+  struct stat st {};
+  if (stat(log.c_str(), &st) != 0) return log + " (not written yet)";
+  return log + " (" + std::to_string(st.st_size) + " bytes)";
+}
+
+}  // namespace
+
+TraceConfigView ReadTraceConfig(const std::string& whole) {
+  TraceConfigView v;
+  const std::string text = whole.substr(0, std::min(whole.size(), kReadBytes));
+  if (text.size() <= 5 || text[5] != '=') {
+    if (text.find('=') != std::string::npos) {
+      v.problem =
+          "the sixth character is not '=' (\"Trace = 1\" with blanks leaves tracing "
+          "off): write Trace=1 with no blanks";
+    }
+    return v;
+  }
+  size_t at = text.find_first_of("0123456789", 6);
+  if (at != std::string::npos) v.level = text[at] - '0';
+  const size_t sizeLine = text.find("Tamanho=", 6);
+  if (at != std::string::npos && sizeLine != std::string::npos && sizeLine < at) {
+    v.problem = "no digit after 'Trace=': the level is taken from the size's first digit, " +
+                std::to_string(v.level);
+  }
+  const size_t size = text.find("Tamanho=", at == std::string::npos ? 6 : at);
+  if (size != std::string::npos) {
+    const long n = std::strtol(text.c_str() + size + 8, nullptr, 10);
+    if (n != 0) v.size = n;
+  }
+  return v;
+}
+
+std::string SwitchedConfig(const std::string& old, int level) {
+  const long size = ReadTraceConfig(old).size;
+  return "Trace=" + std::to_string(level) + "\nTamanho=" + std::to_string(size);
+}
+
+namespace {
+
+std::string EnvironmentReport() {
+  const char* value = std::getenv(kTraceEnvName);
+  TraceEnvSetting setting;
+  switch (ParseTraceEnv(value, &setting)) {
+    case TraceEnvResult::On:
+      return std::string("TARVO_TRACE=") + value + " overrides these files: every host traces at " +
+             "level " + std::to_string(setting.level) + " into " + setting.base +
+             ".txt, and the files are neither read nor created\n";
+    case TraceEnvResult::Malformed:
+      return std::string("TARVO_TRACE='") + value +
+             "' is malformed and ignored (LEVEL or LEVEL:BASENAME, LEVEL one digit, BASENAME "
+             "up to 47 characters)\n";
+    case TraceEnvResult::Unset: break;
+  }
+  return "TARVO_TRACE is not set: hosts that use only the driver calls (not FC_Inicializa) "
+         "trace only with it\n";
+}
+
+std::string FileReport(const std::string& cfg) {
+  std::string text;
+  const std::string role = cfg == "TARVO.cfg" ? "start-up" : "printer";
+  if (!ReadFileText(cfg, &text)) {
+    return cfg + ": missing (the start-up creates it with tracing off)\n";
+  }
+  const TraceConfigView v = ReadTraceConfig(text);
+  std::string line =
+      cfg + " (" + role + "): " +
+      (v.level == 0
+           ? std::string("off")
+           : "on, level " + std::to_string(v.level) + (v.level == 1 ? " (verbose)" : "") +
+                 ", wraps at " + std::to_string(v.size) + " bytes, log " + LogState(LogOf(cfg))) +
+      "\n";
+  if (!v.problem.empty()) line += "  " + v.problem + "\n";
+  return line;
+}
+
+int Switch(int level, std::string* out) {
+  const std::vector<std::string> files = ConfigFiles();
+  for (const auto& cfg : files) {
+    std::string old;
+    const bool exists = ReadFileText(cfg, &old);
+    if (!exists && level == 0) continue;
+    std::ofstream file(cfg, std::ios::binary | std::ios::trunc);
+    file << SwitchedConfig(old, level);
+    if (!file.flush()) {
+      *out += "tarvo trace: cannot write " + cfg + "\n";
+      return 1;
+    }
+  }
+  if (level == 0) {
+    *out += "tracing off in every configuration file here\n";
+    return 0;
+  }
+  *out += "tracing on at level " + std::to_string(level) + "; the logs:\n";
+  *out += "  TARVO.txt: the start-up (FC_Inicializa) until the printer is identified\n";
+  for (size_t i = 1; i < files.size(); ++i) {
+    *out += "  " + LogOf(files[i]) + ": everything after the start-up on that printer\n";
+  }
+  if (files.size() == 1) {
+    *out +=
+        "  no printer file yet: the first start-up creates TV_<serial>_<ecf>.cfg with "
+        "tracing off; run 'tarvo trace on' again after it\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> ConfigFilesHere() {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(".")) {
+    while (dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n.size() > 4 && n.ends_with(".cfg")) names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RemoveNewConfigFiles(const std::vector<std::string>& before) {
+  std::string note;
+  for (const auto& cfg : ConfigFilesHere()) {
+    if (std::find(before.begin(), before.end(), cfg) != before.end()) continue;
+    std::string text;
+    if (!ReadFileText(cfg, &text)) continue;
+    if (ReadTraceConfig(text).level == 0) {
+      std::remove(cfg.c_str());
+    } else {
+      note += (note.empty() ? "" : "; ") + cfg + " (tracing into " + LogOf(cfg) + ")";
+    }
+  }
+  std::string startUp;
+  if (ReadFileText("TARVO.cfg", &startUp) && ReadTraceConfig(startUp).level != 0) {
+    note += (note.empty() ? "" : "; ") + std::string("TARVO.txt (TARVO.cfg switches the trace on)");
+  }
+  return note.empty() ? note : "trace files: " + note;
+}
+
+int RunTraceSwitch(const std::vector<std::string>& args, std::string* out) {
+  const std::string usage = "usage: tarvo trace on [--level N] | off | status\n";
+  if (args.empty()) {
+    *out = usage;
+    return 2;
+  }
+  int level = 1;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const bool levelOption = args[0] == "on" && args[i] == "--level" && i + 1 < args.size();
+    const std::string& v = levelOption ? args[++i] : args[i];
+    if (!levelOption || v.size() != 1 || v[0] < '1' || v[0] > '9') {
+      *out =
+          "tarvo trace: --level takes one digit 1 to 9 (1 adds frames and BREAK attempts), "
+          "with 'on' only\n" +
+          usage;
+      return 2;
+    }
+    level = v[0] - '0';
+  }
+  int status = 0;
+  if (args[0] == "on" || args[0] == "off") {
+    status = Switch(args[0] == "on" ? level : 0, out);
+  } else if (args[0] != "status") {
+    *out = usage;
+    return 2;
+  } else {
+    for (const auto& cfg : ConfigFiles()) *out += FileReport(cfg);
+  }
+  *out += EnvironmentReport();
+  return status;
+}
+
+}  // namespace tarvo::cli

@@ -1,0 +1,54 @@
+#include "cli/wait_notice.h"
+
+#include <unistd.h>
+
+#include <chrono>
+
+namespace tarvo::cli {
+
+namespace {
+constexpr int kSilentAfter = 5;  // the driver's per-byte time-out, in seconds
+constexpr size_t kMaxWidth = 79;
+}  // namespace
+
+std::string WaitLine(const std::string& what, int seconds) {
+  std::string line = "tarvo: " + what + ": ";
+  line += seconds < kSilentAfter ? "waiting for the printer, " + std::to_string(seconds) + " s"
+                                 : std::to_string(seconds) +
+                                       " s: printer has not answered; driver is trying to wake it";
+  // One terminal line, so that a carriage return can wipe it.
+  if (line.size() > kMaxWidth) line.resize(kMaxWidth);
+  return line;
+}
+
+WaitNotice::WaitNotice(std::string what) : what_(std::move(what)) {
+  if (isatty(2) == 0) return;
+  thread_ = std::thread([this] { Show(); });
+}
+
+WaitNotice::~WaitNotice() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  done_.notify_all();
+  thread_.join();
+}
+
+// Redraws the line once a second; the first after one second, so that
+// quick answers show nothing.
+void WaitNotice::Show() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int seconds = 1;; ++seconds) {
+    if (done_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) break;
+    const std::string line = "\r\033[K" + WaitLine(what_, seconds);
+    shown_ = write(2, line.data(), line.size()) > 0 || shown_;
+  }
+  if (shown_) {
+    const char wipe[] = "\r\033[K";
+    (void)!write(2, wipe, sizeof wipe - 1);
+  }
+}
+
+}  // namespace tarvo::cli
