@@ -31,8 +31,11 @@ import ctypes
 import dataclasses
 import datetime as _dt
 import decimal
+import json
 import os
 import re
+import shutil
+import subprocess
 import sys
 import threading
 from typing import Any, Iterable, Mapping, NamedTuple
@@ -52,7 +55,7 @@ __all__ = [
     "FC_Operacao", "FC_Inicializa", "FC_Finaliza",
     # idiomatic layer
     "Printer", "Result", "Param", "Plain", "Quoted", "Date", "Time",
-    "TarvoError", "ProtocolError", "PrinterError",
+    "TarvoError", "ProtocolError", "PrinterError", "PortError", "explain_port",
 ]
 
 # ---- Result codes and bounds (as in tarvo.h) ------------------------------
@@ -515,6 +518,62 @@ class TarvoError(Exception):
         self.code = code
 
 
+class PortError(TarvoError):
+    """IniciaDriver refused the port (-11); the message says why.
+
+    ``device`` is the device the name reached, ``mapping`` where that came
+    from ("given", "registry", "default" or "none"), ``cause`` a short key
+    ("missing", "not-a-terminal", "permission", "busy", "name-too-long",
+    "bad-name", ...); all empty when no explanation could be had.
+    """
+
+    def __init__(self, message: str, code: int, facts: dict | None = None):
+        super().__init__(message, code)
+        facts = facts or {}
+        self.device = facts.get("device", "")
+        self.mapping = facts.get("mapping", "")
+        self.cause = facts.get("cause", "")
+        self.registry = facts.get("registry", "")
+
+
+def _tool() -> str | None:
+    """The tarvo tool, which explains port failures: TARVO_CLI, the bin
+    directory beside the library's, or PATH."""
+    path = os.environ.get("TARVO_CLI")
+    if path:
+        return path
+    library_path = getattr(_library, "_name", "") or ""
+    if os.path.isabs(library_path):
+        beside = os.path.join(os.path.dirname(library_path), "..", "bin", "tarvo")
+        if os.access(beside, os.X_OK):
+            return beside
+    return shutil.which("tarvo")
+
+
+def explain_port(port: str | bytes) -> dict:
+    """Why the driver can't open ``port``, as ``tarvo why PORT --json``
+    says it (the same words as the tool's); {} when the tool is missing."""
+    tool = _tool()
+    if tool is None:
+        return {}
+    name = os.fsdecode(port) if isinstance(port, bytes) else port
+    try:
+        done = subprocess.run([tool, "why", name, "--json"], capture_output=True, timeout=10,
+                              check=False)
+        return json.loads(done.stdout.decode("utf-8", "replace") or "{}")
+    except (OSError, ValueError, subprocess.SubprocessError):
+        return {}
+
+
+def _port_error(call: str, port: str | bytes, code: int) -> PortError:
+    name = os.fsdecode(port) if isinstance(port, bytes) else port
+    scan = call == "FC_Inicializa" and len(name) >= 4 and name[3] in "Uu"
+    facts = explain_port(port) if code == BAD_CHANNEL and not scan else {}
+    why = facts.get("explanation")
+    message = f"{call}({port!r}) gave {code}" + (f": {why}" if why else "")
+    return PortError(message, code, facts)
+
+
 class ProtocolError(TarvoError):
     """No valid answer from the printer (code 11010, "ErroProtTimeout")."""
 
@@ -621,13 +680,15 @@ class Printer:
                 raise TarvoError("a session is already open in this process", BAD_CHANNEL)
             if self.facade:
                 code = FC_Inicializa(self.port)
+                if code == BAD_CHANNEL:
+                    raise _port_error("FC_Inicializa", self.port, code)
                 if code != OK:
                     raise TarvoError(f"FC_Inicializa({self.port!r}) gave {code}", code)
                 self.handle = OK_HANDLE
             else:
                 handle = IniciaDriver(self.port)
                 if handle != OK_HANDLE:
-                    raise TarvoError(f"IniciaDriver({self.port!r}) gave {handle}", handle)
+                    raise _port_error("IniciaDriver", self.port, handle)
                 self.handle = handle
             _session_owner = self
         return self

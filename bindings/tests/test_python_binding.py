@@ -240,6 +240,19 @@ class SessionLifecycle(EmulatorCase):
                 tarvo.Printer("/dev/tarvo-no-such-device", facade=facade).open()
             self.assertEqual(ctx.exception.code, tarvo.BAD_CHANNEL)
 
+    def test_a_refused_port_says_why_as_the_tool_does(self):
+        with tempfile.TemporaryDirectory() as d:
+            missing = os.path.join(d, "dev", "ttyUSB9")
+            for facade in (False, True):
+                with self.subTest(facade=facade), self.assertRaises(tarvo.PortError) as ctx:
+                    tarvo.Printer(missing, facade=facade).open()
+                e = ctx.exception
+                self.assertEqual(e.code, tarvo.BAD_CHANNEL)
+                self.assertEqual((e.device, e.mapping, e.cause), (missing, "given", "missing"))
+                self.assertIn(f"{missing} does not exist", str(e))
+            explained = tarvo.explain_port("COM9")
+            self.assertEqual(explained["cause"], "bad-name")
+
     def test_threads_sharing_a_printer_see_whole_commands(self):
         errors = []
 
