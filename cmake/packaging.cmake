@@ -9,8 +9,13 @@ install(TARGETS tarvo EXPORT tarvoTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES include/tarvo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
+# The tools find the library beside them wherever the prefix is moved:
+# RUNPATH $ORIGIN/../lib (the library directory relative to bin).
+file(RELATIVE_PATH TARVO_BIN_TO_LIB "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
 foreach(tool tarvo-cli tarvo-emu)
   if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${TARVO_BIN_TO_LIB}")
+    target_link_options(${tool} PRIVATE -Wl,--enable-new-dtags)
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
@@ -31,6 +36,11 @@ if(HELP2MAN AND TARGET tarvo-cli AND TARGET tarvo-emu)
   add_custom_target(tarvo_man ALL DEPENDS ${TARVO_MAN_DIR}/tarvo.1 ${TARVO_MAN_DIR}/tarvo-emu.1)
   install(FILES ${TARVO_MAN_DIR}/tarvo.1 ${TARVO_MAN_DIR}/tarvo-emu.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(TARVO_TESTS)
+    add_test(NAME packaging.man_pages_are_well_formed
+      COMMAND ${CMAKE_COMMAND} -DMAN_DIR=${TARVO_MAN_DIR}
+        -P ${PROJECT_SOURCE_DIR}/cmake/check_man_pages.cmake)
+  endif()
 endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/pascal/tarvo.pas)
   install(FILES bindings/pascal/tarvo.pas DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/pascal)
@@ -41,6 +51,10 @@ endif()
 install(FILES packaging/registry.reg
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME registry.reg.example)
 install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The pages the README links to, at the same relative paths.
+file(GLOB TARVO_DOC_PAGES ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${TARVO_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES bindings/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bindings)
 
 # pkg-config --cflags --libs tarvo; the file finds its prefix from where it
 # lies, so that an installation can be moved.

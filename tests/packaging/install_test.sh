@@ -11,6 +11,16 @@ cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
 for f in include/tarvo.h share/doc/tarvo/examples/registry.reg.example; do
   test -f "$work/prefix/$f" || { echo "missing $f"; exit 1; }
 done
+# Every page the installed README links to is installed beside it.
+doc="$work/prefix/share/doc/tarvo"
+for page in $(grep -o '(\(docs\|bindings\)/[A-Za-z_-]*\.md)' "$doc/README.md" | tr -d '()' | sort -u); do
+  test -f "$doc/$page" || { echo "the installed README links to $page, which is not installed"; exit 1; }
+done
+# The tools run from the moved prefix, without LD_LIBRARY_PATH.
+mv "$work/prefix" "$work/moved"
+test "$("$work/moved/bin/tarvo" --version)" = "tarvo 2.9.0.0" || { echo "tarvo does not run from a moved prefix"; exit 1; }
+test "$("$work/moved/bin/tarvo-emu" --version)" = "tarvo-emu 2.9.0.0"
+mv "$work/moved" "$work/prefix"
 libdir=$(dirname "$(find "$work/prefix" -name 'libtarvo.so.2' | head -n 1)")
 test -L "$libdir/libtarvo.so" || { echo "no libtarvo.so link"; exit 1; }
 soname=$(objdump -p "$libdir/libtarvo.so" | awk '/SONAME/ {print $2}')
