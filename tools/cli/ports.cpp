@@ -79,8 +79,14 @@ std::vector<PortInfo> ListPorts(const PortRoots& roots) {
     PortInfo p;
     p.name = name;
     p.device = "/dev/" + name;
-    p.driver = LinkBase(entry + "/device/driver");
-    p.subsystem = LinkBase(entry + "/device/subsystem");
+    // Newer kernels put a port and a controller device of the serial core
+    // ("serial-base") between the tty and the hardware: look past them.
+    std::string device = entry + "/device";
+    for (int up = 0; up < 2 && LinkBase(device + "/subsystem") == "serial-base"; ++up) {
+      device += "/..";
+    }
+    p.driver = LinkBase(device + "/driver");
+    p.subsystem = LinkBase(device + "/subsystem");
     if (p.subsystem == "usb" || p.subsystem == "usb-serial")
       ReadUsbFacts(roots.sys, entry + "/device", &p);
     for (const auto& link : byId) {
@@ -180,7 +186,14 @@ std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& 
       out += "    tried by the start-up scan as: " + Joined(p.scannedAs) + "\n";
   }
   if (ports.empty()) out += "no serial ports found\n";
-  out += "\nregistry file: " + RegistryState(reg) + "\n";
+  std::string scanned;
+  for (const auto& p : ports) {
+    for (const auto& com : p.scannedAs)
+      scanned += (scanned.empty() ? "" : ", ") + com + " " + p.device;
+  }
+  out += "\nthe start-up scan (a port name like COMU) tries COM7 to COM22; here it reaches " +
+         (scanned.empty() ? std::string("no port") : scanned) + "\n";
+  out += "registry file: " + RegistryState(reg) + "\n";
   const std::string lines = SuggestedPortsLines(reg, ports);
   if (!lines.empty())
     out += "lines for its Ports map (COM7 to COM22 are tried by the scan):\n" + lines;

@@ -80,6 +80,20 @@ void FakeSysfs(const std::string& root) {
   fs::create_directory_symlink(uart + "/tty/ttyS0", root + "/sys/class/tty/ttyS0");
   fs::create_directory_symlink(ttyDev, ttyDev + "/tty/ttyUSB0/device");
   fs::create_directory_symlink(uart, uart + "/tty/ttyS0/device");
+  // A newer kernel's UART: port and controller devices of the serial core
+  // between the tty and the PNP device that has the driver.
+  const std::string pnp = root + "/sys/devices/pnp0/00:01";
+  const std::string port = pnp + "/00:01:0/00:01:0.0";
+  fs::create_directories(port + "/tty/ttyS1");
+  fs::create_directories(root + "/sys/bus/serial-base/drivers/port");
+  fs::create_directories(root + "/sys/bus/pnp/drivers/serial");
+  fs::create_directory_symlink(root + "/sys/bus/serial-base", port + "/subsystem");
+  fs::create_directory_symlink(root + "/sys/bus/serial-base/drivers/port", port + "/driver");
+  fs::create_directory_symlink(root + "/sys/bus/serial-base", pnp + "/00:01:0/subsystem");
+  fs::create_directory_symlink(root + "/sys/bus/pnp", pnp + "/subsystem");
+  fs::create_directory_symlink(root + "/sys/bus/pnp/drivers/serial", pnp + "/driver");
+  fs::create_directory_symlink(port, port + "/tty/ttyS1/device");
+  fs::create_directory_symlink(port + "/tty/ttyS1", root + "/sys/class/tty/ttyS1");
   fs::create_directories(root + "/dev/serial/by-id");
   fs::create_symlink("../../ttyUSB0",
                      root + "/dev/serial/by-id/usb-FTDI_FT232R_A10K3ZQ1-if00-port0");
@@ -90,9 +104,11 @@ const char kRegistryHeader[] = "Windows Registry Editor Version 5.00\n\n";
 TEST_F(Here, PortsListsDevicesWithUsbFactsMappingsAndPasteableLines) {
   FakeSysfs(dir_);
   std::vector<PortInfo> ports = ListPorts({dir_ + "/sys", dir_ + "/dev"});
-  ASSERT_EQ(ports.size(), 2u);  // tty0 has no device
+  ASSERT_EQ(ports.size(), 3u);  // tty0 has no device
   const PortInfo& uart = ports[0];
-  const PortInfo& usb = ports[1];
+  const PortInfo& usb = ports[2];
+  EXPECT_EQ(ports[1].device, "/dev/ttyS1");
+  EXPECT_EQ(ports[1].subsystem + " " + ports[1].driver, "pnp serial");
   EXPECT_EQ(uart.device, "/dev/ttyS0");
   EXPECT_EQ(uart.driver, "serial8250");
   EXPECT_EQ(uart.subsystem, "platform");
@@ -109,7 +125,7 @@ TEST_F(Here, PortsListsDevicesWithUsbFactsMappingsAndPasteableLines) {
   RegistryFile none;
   MarkMappings(none, &ports);
   EXPECT_EQ(ports[0].defaultAs, std::vector<std::string>{"COM1"});
-  EXPECT_TRUE(ports[1].mappedAs.empty());
+  EXPECT_TRUE(ports[2].mappedAs.empty());
   EXPECT_EQ(SuggestedPortsLines(none, ports),
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports]\n"
             "\"COM7\"=\"/dev/serial/by-id/usb-FTDI_FT232R_A10K3ZQ1-if00-port0\"\n");
@@ -123,8 +139,8 @@ TEST_F(Here, PortsListsDevicesWithUsbFactsMappingsAndPasteableLines) {
   const RegistryFile reg = LoadRegistry("r.reg");
   ports = ListPorts({dir_ + "/sys", dir_ + "/dev"});
   MarkMappings(reg, &ports);
-  EXPECT_EQ(ports[1].mappedAs, std::vector<std::string>{"COM12"});
-  EXPECT_EQ(ports[1].scannedAs, std::vector<std::string>{"COM12"});
+  EXPECT_EQ(ports[2].mappedAs, std::vector<std::string>{"COM12"});
+  EXPECT_EQ(ports[2].scannedAs, std::vector<std::string>{"COM12"});
   EXPECT_EQ(SuggestedPortsLines(reg, ports), "");
   const std::string json = FormatPortsJson(ports, reg);
   EXPECT_NE(json.find("\"vid\":\"0403\",\"pid\":\"6001\""), std::string::npos) << json;
