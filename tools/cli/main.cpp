@@ -25,6 +25,7 @@
 #include "common/escape.h"
 #include "tarvo.h"
 #include "tarvo_version.h"
+#include "trace/trace_env.h"
 
 namespace {
 
@@ -315,7 +316,10 @@ int LoadCommands(Options* options, tarvo::cli::ScriptStream* stream) {
 // The facade start-up for "identify". It leaves no configuration files
 // behind unless the trace was asked for, or says which it kept.
 int StartIdentified(const Options& options, const std::string& port, int* status) {
-  const bool cleanUp = !options.trace && std::getenv("TARVO_TRACE") == nullptr;
+  tarvo::TraceEnvSetting env;
+  const bool traceEnv =
+      tarvo::ParseTraceEnv(std::getenv(tarvo::kTraceEnvName), &env) == tarvo::TraceEnvResult::On;
+  const bool cleanUp = !options.trace && !traceEnv;
   const std::vector<std::string> before = tarvo::cli::ConfigFilesHere();
   int r = 0;
   {
@@ -330,6 +334,9 @@ int StartIdentified(const Options& options, const std::string& port, int* status
   Print(options, o, true);
   *status = tarvo::cli::ExitStatusOf(o);
   if (r != 0) FC_Finaliza();
+  if (traceEnv && !options.trace) {
+    std::fprintf(stderr, "tarvo: trace file: %s.txt (TARVO_TRACE)\n", env.base);
+  }
   if (cleanUp) {
     const std::string note = tarvo::cli::RemoveNewConfigFiles(before);
     if (!note.empty()) std::fprintf(stderr, "tarvo: %s\n", note.c_str());
@@ -414,6 +421,13 @@ int main(int argc, char** argv) {
       std::fputs("Try 'tarvo --help' for more information.\n", stderr);
       return 2;
     case tarvo::cli::ParseResult::Run: break;
+  }
+  tarvo::TraceEnvSetting env;
+  const char* traceEnv = std::getenv(tarvo::kTraceEnvName);
+  if (!options.trace && tarvo::ParseTraceEnv(traceEnv, &env) == tarvo::TraceEnvResult::Malformed) {
+    std::fprintf(stderr,
+                 "tarvo: TARVO_TRACE='%s' is malformed and ignored (LEVEL or LEVEL:BASENAME)\n",
+                 traceEnv);
   }
   tarvo::cli::ScriptStream stream(stdin, options.raw);
   if (const int failed = LoadCommands(&options, &stream)) return failed;

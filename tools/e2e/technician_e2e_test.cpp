@@ -68,6 +68,13 @@ TEST_F(Technician, IdentifyLeavesNoConfigurationFilesBehind) {
   EXPECT_EQ(FilesHere(), std::vector<std::string>{});
   EXPECT_EQ(r.err, "");
 
+  // Through TARVO_TRACE: one log, no configuration file, and its name.
+  const Ran env = Shell("TARVO_TRACE=2:shop " + Cli() + " identify");
+  EXPECT_EQ(env.status, 0);
+  EXPECT_NE(env.err.find("trace file: shop.txt"), std::string::npos) << env.err;
+  EXPECT_EQ(FilesHere(), std::vector<std::string>{"shop.txt"});
+  std::filesystem::remove("shop.txt");
+
   // Asked for through TARVO.cfg, the trace stays, and the tool says where.
   WriteFile("TARVO.cfg", "Trace=2\n");
   const Ran traced = Shell(Cli() + " identify");
