@@ -55,8 +55,8 @@ std::string LinkBase(const std::string& link) {
 // directory with idVendor), no higher than the sysfs root.
 void ReadUsbFacts(const std::string& sysRoot, const std::string& deviceDir, PortInfo* p) {
   const std::string root = RealPath(sysRoot);
-  for (std::string dir = RealPath(deviceDir); !dir.empty() && dir.size() > root.size();
-       dir = dir.substr(0, dir.rfind('/'))) {
+  for (std::string dir = RealPath(deviceDir); dir.size() > root.size();
+       dir.resize(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'))) {
     if (access((dir + "/idVendor").c_str(), R_OK) != 0) continue;
     p->vid = FirstLine(dir + "/idVendor");
     p->pid = FirstLine(dir + "/idProduct");
@@ -90,7 +90,10 @@ std::vector<PortInfo> ListPorts(const PortRoots& roots) {
     if (p.subsystem == "usb" || p.subsystem == "usb-serial")
       ReadUsbFacts(roots.sys, entry + "/device", &p);
     for (const auto& link : byId) {
-      if (LinkBase(byIdDir + "/" + link) == name) p.byId.push_back("/dev/serial/by-id/" + link);
+      std::string path = byIdDir;
+      path += '/';
+      path += link;
+      if (LinkBase(path) == name) p.byId.push_back(std::string("/dev/serial/by-id/").append(link));
     }
     ports.push_back(std::move(p));
   }

@@ -11,6 +11,7 @@
 
 #include "cli/cli.h"
 #include "cli/port_map.h"
+#include "common/numbers.h"
 
 namespace tarvo::cli {
 
@@ -88,7 +89,8 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot) {
   if (proc == nullptr) return found;
   const pid_t self = getpid();
   while (dirent* p = readdir(proc)) {
-    if (p->d_name[0] < '0' || p->d_name[0] > '9' || atoi(p->d_name) == self) continue;
+    long long pid = 0;
+    if (!tools::ParseInteger(p->d_name, 1, 1LL << 31, &pid) || pid == self) continue;
     const std::string fdDir = procRoot + "/" + p->d_name + "/fd";
     DIR* fds = opendir(fdDir.c_str());
     if (fds == nullptr) continue;
