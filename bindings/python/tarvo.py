@@ -524,7 +524,7 @@ class PortError(TarvoError):
     ``device`` is the device the name reached, ``mapping`` where that came
     from ("given", "registry", "default" or "none"), ``cause`` a short key
     ("missing", "not-a-terminal", "permission", "busy", "name-too-long",
-    "bad-name", ...); all empty when no explanation could be had.
+    "bad-name", "network", ...); all empty when no explanation could be had.
     """
 
     def __init__(self, message: str, code: int, facts: dict | None = None):

@@ -8,6 +8,7 @@
 
 #include "driver/comm_settings.h"
 #include "serial/reg_file.h"
+#include "serial/rfc2217.h"
 
 namespace tarvo::cli {
 
@@ -70,7 +71,14 @@ bool ComNumber(const std::string& name, int* number, std::string* why) {
 bool ResolvePort(const std::string& name, const RegistryFile& reg, Resolved* out,
                  std::string* why) {
   *out = Resolved{};
-  if (name.find("/dev/") != std::string::npos) {
+  if (rfc2217::HasScheme(name.c_str())) {
+    rfc2217::Url url;
+    if (!rfc2217::ParseUrl(name.c_str(), &url)) {
+      *why = "'" + name + "' is not a network port's URL: rfc2217://HOST:PORT[?ignorects]";
+      return false;
+    }
+  }
+  if (rfc2217::HasScheme(name.c_str()) || name.find("/dev/") != std::string::npos) {
     if (name.size() > kMaxDeviceName) {
       *why = "the name " + name + " is " + std::to_string(name.size()) +
              " characters long; the driver takes at most " + std::to_string(kMaxDeviceName) +

@@ -12,6 +12,7 @@
 #include "cli/cli.h"
 #include "cli/port_map.h"
 #include "common/numbers.h"
+#include "serial/rfc2217.h"
 
 namespace tarvo::cli {
 
@@ -121,7 +122,7 @@ OpenDiagnosis DiagnoseOpen(const std::string& port, const std::string& procRoot)
   Resolved r;
   std::string why;
   if (!ResolvePort(port, reg, &r, &why)) {
-    d.cause = port.find("/dev/") != std::string::npos ? "name-too-long" : "bad-name";
+    d.cause = why.find("characters long") != std::string::npos ? "name-too-long" : "bad-name";
     d.message = why;
     return d;
   }
@@ -130,6 +131,13 @@ OpenDiagnosis DiagnoseOpen(const std::string& port, const std::string& procRoot)
   if (r.source == MapSource::None) {
     d.cause = "no-device";
     d.message = "COM0 has no device: map it in [" + std::string(kPortsSection) + "] of " + reg.path;
+    return d;
+  }
+  if (rfc2217::HasScheme(d.device.c_str())) {
+    d.cause = "network";
+    d.message = d.device +
+                " is a network port: its server refused the connection or did not answer "
+                "(is ser2net running there, and is the address right? docs/network.md)";
     return d;
   }
   DiagnoseDevice(procRoot, &d);

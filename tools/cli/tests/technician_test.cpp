@@ -183,6 +183,16 @@ TEST_F(Here, WhyNamesTheDeviceItsMappingAndTheCause) {
   EXPECT_EQ(d.mapping, "given");
   EXPECT_EQ(DiagnoseOpen("/dev/" + std::string(40, 'x')).cause, "name-too-long");
   EXPECT_EQ(DiagnoseOpen("COM9").cause, "bad-name");
+  // Network ports: the URL is checked, and the server is what to look at.
+  EXPECT_EQ(DiagnoseOpen("rfc2217://printer-box").cause, "bad-name");
+  d = DiagnoseOpen("rfc2217://127.0.0.1:7000");
+  EXPECT_EQ(d.cause + " " + d.mapping, "network given");
+  EXPECT_EQ(DiagnoseOpen("rfc2217://192.168.100.200:7000?ignorects").cause, "name-too-long");
+  Write("r.reg", std::string(kRegistryHeader) +
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports]\n"
+                     "\"COM5\"=\"rfc2217://box:7000\"\n");
+  d = DiagnoseOpen("COM5");
+  EXPECT_EQ(d.cause + " " + d.mapping + " " + d.device, "network registry rfc2217://box:7000");
   const std::string json = DiagnosisJson(DiagnoseOpen("COM9"));
   EXPECT_EQ(json.rfind("{\"command\":\"open\",\"ok\":false,", 0), 0u) << json;
 }
