@@ -268,7 +268,8 @@ void Emulator::Control(int fd, int ackFd) {
       ack = "ok " + line + "\n";
     } else {
       std::fprintf(stderr, "tarvo-emu: control: %s\n", error.c_str());
-      ack = "error " + line + ": " + error + "\n";
+      ack = "error " + line;
+      ack.append(": ").append(error).append("\n");
     }
     // Nobody reading the acknowledgements must not stop the emulator: a
     // full FIFO drops them.
