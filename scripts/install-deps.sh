@@ -13,6 +13,10 @@ packages=(
   fp-compiler
   # the real peer of the network serial port tests (RFC 2217)
   ser2net
+  # the C# binding's tests with Mono (cp1252 comes from the i18n package)
+  mono-mcs mono-runtime libmono-i18n-west4.0-cil
+  # the 32-bit DLL's tests under 32-bit Wine (make windows)
+  wine32:i386
 )
 
 missing=()
@@ -30,6 +34,8 @@ echo "Installing: ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 is a package of the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then $sudo dpkg --add-architecture i386; fi
 # With the recommended packages, as the project's machines were set up and
 # tested (wine64 brings its loader's companions this way).
 $sudo apt-get update -q
