@@ -60,8 +60,9 @@ check: deps
 	$(MAKE) lint
 	$(MAKE) fuzz
 
-# The Windows DLL: the 32-bit one checked without running it, the 64-bit
-# build's tests under wine64 (see docs/windows.md).
+# The Windows DLLs: both checked without running them; the 64-bit build's
+# tests under wine64 and, where this machine runs 32-bit programs, the
+# 32-bit build's under 32-bit Wine (see docs/windows.md).
 windows:
 	scripts/windows-check.sh $(WIN32_BUILD) $(WIN64_BUILD) $(JOBS) $(BUILD)/tools/tarvo-emu
 
@@ -89,9 +90,10 @@ bench:
 package: build
 	cd $(BUILD) && cpack -G DEB
 
-# The Windows release: $(WIN32_BUILD)/tarvo-<version>-win32.zip
+# The Windows release: $(WIN32_BUILD)/tarvo-<version>-win32.zip, with the
+# 32-bit DLL and, in x64/, the 64-bit one.
 package-windows:
-	scripts/package-windows.sh $(WIN32_BUILD) $(JOBS)
+	scripts/package-windows.sh $(WIN32_BUILD) $(JOBS) $(WIN64_BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

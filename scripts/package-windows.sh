@@ -1,24 +1,46 @@
 #!/usr/bin/env bash
-# Builds the 32-bit DLL and puts the Windows release zip together:
-#   BUILD_DIR/tarvo-<version>-win32.zip
-# Usage: scripts/package-windows.sh [WIN32_BUILD_DIR [JOBS]]
+# Builds both Windows DLLs and puts the Windows release zip together:
+#   WIN32_BUILD_DIR/tarvo-<version>-win32.zip
+# holding, in its top folder, the 32-bit DLL (the one Delphi 7 and every
+# 32-bit host loads) with its import library and .def, the header and the
+# bindings, and in x64/ the 64-bit DLL with its own import library and .def
+# (for 64-bit processes). Both DLLs pass the static export check first.
+# Usage: scripts/package-windows.sh [WIN32_BUILD_DIR [JOBS [WIN64_BUILD_DIR]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win32}
 jobs=${2:-2}
+build64=${3:-build-win64}
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TESTS=OFF > /dev/null
+# Only the DLLs are built. A build directory that make windows already
+# set up keeps its tests; a fresh one is made without them.
+configure() {
+  local dir=$1 toolchain=$2 fresh=()
+  [ -e "$dir/CMakeCache.txt" ] || fresh=(-DTARVO_TESTS=OFF)
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "${fresh[@]}" > /dev/null
+}
+configure "$build" cmake/mingw-i686.cmake
 cmake --build "$build" -j "$jobs" --target tarvo
+configure "$build64" cmake/mingw-x86_64.cmake
+cmake --build "$build64" -j "$jobs" --target tarvo
+python3 tests/windows/check_dll.py --objdump i686-w64-mingw32-objdump \
+  --def src/driver/tarvo.def "$build/tarvo.dll"
+python3 tests/windows/check_dll.py --objdump x86_64-w64-mingw32-objdump \
+  --def src/driver/tarvo.def "$build64/tarvo.dll"
 version=$(sed -n 's/^project(tarvo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 stage="$build/tarvo-$version-win32"
 rm -rf "$stage"
-mkdir -p "$stage"
+mkdir -p "$stage/x64"
 cp "$build/tarvo.dll" "$build/libtarvo.dll.a" src/driver/tarvo.def include/tarvo.h \
-  bindings/pascal/tarvo.pas bindings/python/tarvo.py "$stage/"
+  bindings/pascal/tarvo.pas bindings/python/tarvo.py bindings/dotnet/Tarvo.cs "$stage/"
+cp bindings/dotnet/examples/Venda.cs "$stage/"
+# The 64-bit build's .def: the same names without the 32-bit decorations.
+cp "$build64/tarvo.dll" "$build64/libtarvo.dll.a" "$build64/tarvo.def" "$stage/x64/"
 cp packaging/windows/README-windows.txt "$stage/README.txt"
 i686-w64-mingw32-strip --strip-debug "$stage/tarvo.dll"
+x86_64-w64-mingw32-strip --strip-debug "$stage/x64/tarvo.dll"
 (cd "$build" && rm -f "tarvo-$version-win32.zip" &&
   cmake -E tar cf "tarvo-$version-win32.zip" --format=zip "tarvo-$version-win32")
 echo "$build/tarvo-$version-win32.zip"

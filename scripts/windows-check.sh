@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
-# Builds and checks the Windows DLL (what `make windows` runs):
-#   - the shipping 32-bit tarvo.dll (i686), checked without running it, since
-#     this kind of machine may run no 32-bit code: its export table, its
-#     imports and the stdcall returns of its exports;
-#   - the 64-bit build of the same sources, whose whole test suite runs under
-#     wine64: the unit suites on the simulated line, the Win32 layer against
-#     pseudo-terminals mapped as COM ports, and a host loading the DLL.
-# Wine runs in a fresh prefix in a temporary directory, removed at the end.
+# Builds and checks the Windows DLLs (what `make windows` runs):
+#   - the shipping 32-bit tarvo.dll (i686): its export table, its imports
+#     and the stdcall returns of its exports, checked without running it;
+#     then, where this machine runs 32-bit programs under Wine (Debian's
+#     wine32:i386, found out with a tiny probe), the i686 build's whole test
+#     suite under 32-bit Wine;
+#   - the 64-bit build of the same sources (the release's x64 tarvo.dll):
+#     the same static checks, and its whole test suite under wine64.
+# A suite covers the unit suites on the simulated line, the Win32 layer
+# against pseudo-terminals mapped as COM ports, and a host loading the DLL.
+# Wine runs in a fresh prefix in a temporary directory, removed at the end;
+# the 32-bit programs run in it too, through Wine's WoW64 set-up (see
+# scripts/wine32-run.sh).
 #
 # Usage: scripts/windows-check.sh WIN32_BUILD_DIR WIN64_BUILD_DIR [JOBS [EMULATOR]]
 # EMULATOR: tarvo-emu of a Linux build; when it exists, a host also runs a
-# sale on it through the 64-bit DLL.
+# sale on it through each DLL whose suite runs.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-  echo "usage: $0 WIN32_BUILD_DIR WIN64_BUILD_DIR [JOBS]" >&2
+  echo "usage: $0 WIN32_BUILD_DIR WIN64_BUILD_DIR [JOBS [EMULATOR]]" >&2
   exit 2
 fi
 build32=$1
@@ -28,25 +33,53 @@ else
 fi
 cd "$(dirname "$0")/.."
 
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-wine64.XXXXXX")
+export WINEPREFIX
+probe_dir=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-probe32.XXXXXX")
+cleanup() {
+  # Only this prefix's server, which these tests started.
+  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX" "$probe_dir"
+}
+trap cleanup EXIT
+# The prefix is made now, once, before the builds run test programs to
+# list their tests.
+scripts/wine64-run.sh --init-only
+
+# Does this machine run 32-bit programs? A program that exits with 0 only
+# when its pointers are 4 bytes wide, under the 32-bit loader. The probe
+# is bounded in time: a missing or broken 32-bit Wine must not hang the step.
+runs32=OFF
+printf 'int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n' >"$probe_dir/probe.c"
+if [ ! -x /usr/lib/wine/wine ]; then
+  why="no 32-bit Wine loader /usr/lib/wine/wine (Debian package wine32:i386)"
+elif ! i686-w64-mingw32-gcc -o "$probe_dir/probe.exe" "$probe_dir/probe.c"; then
+  why="the i686 compiler could not build the probe"
+elif timeout 120 scripts/wine32-run.sh "$probe_dir/probe.exe" >/dev/null 2>&1; then
+  runs32=ON
+else
+  why="a 32-bit probe program does not run under 32-bit Wine"
+fi
+if [ "$runs32" = OFF ]; then
+  echo "make windows: this machine runs no 32-bit programs ($why): the 32-bit DLL is checked statically only"
+fi
+
 cmake -S . -B "$build32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TESTS=OFF
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TESTS=$runs32 -DTARVO_EMULATOR="$emulator"
 cmake --build "$build32" -j "$jobs"
 python3 tests/windows/check_dll.py --objdump i686-w64-mingw32-objdump \
   --def src/driver/tarvo.def "$build32/tarvo.dll"
 
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-wine64.XXXXXX")
-export WINEPREFIX
-cleanup() {
-  # Only this prefix's server, which these tests started.
-  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-# The prefix is made now, once, before the build runs test programs to
-# list their tests.
-scripts/wine64-run.sh --init-only
-
 cmake -S . -B "$build64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_EMULATOR="$emulator"
 cmake --build "$build64" -j "$jobs"
+python3 tests/windows/check_dll.py --objdump x86_64-w64-mingw32-objdump \
+  --def src/driver/tarvo.def "$build64/tarvo.dll"
 ctest --test-dir "$build64" --output-on-failure -j "$jobs"
+
+# One suite after the other: both use the prefix's COM ports.
+if [ "$runs32" = ON ]; then
+  start=$(date +%s)
+  ctest --test-dir "$build32" --output-on-failure -j "$jobs"
+  echo "make windows: the 32-bit suite ran under 32-bit Wine in $(($(date +%s) - start)) s"
+fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a 64-bit Windows program under Wine, headless and quiet: the
-# emulator of the x86_64 MinGW build's tests.
+# emulator of the x86_64 MinGW build's tests (and, through wine32-run.sh,
+# of the i686 build's).
 #
 # WINEPREFIX: the Wine prefix to use (default: a per-user one in the
 # temporary directory). It is created with `wineboot -i` on first use; a
@@ -8,8 +9,9 @@
 # argument --init-only the prefix is made ready and nothing is run.
 set -euo pipefail
 
-# TARVO_WINE, TARVO_WINESERVER: another loader and server, e.g. the 32-bit
-# ones (/usr/bin/wine picks the 32-bit loader on Debian).
+# TARVO_WINE, TARVO_WINESERVER: another loader and server. The 32-bit
+# loader /usr/lib/wine/wine runs with the default 64-bit server and prefix
+# (see wine32-run.sh).
 wine=${TARVO_WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=${WINEPREFIX:-${TMPDIR:-/tmp}/tarvo-wine64-$(id -u)}
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -21,7 +23,8 @@ if [ ! -e "$WINEPREFIX/.tarvo-ready" ]; then
   (
     flock 9
     if [ ! -e "$WINEPREFIX/.tarvo-ready" ]; then
-      "$wine" wineboot -i >/dev/null 2>&1
+      # Always the 64-bit loader: its prefix serves 32-bit programs too.
+      /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
       # Let the processes that wineboot started finish with the new prefix
       # before any program runs in it.
       "${TARVO_WINESERVER:-/usr/lib/wine/wineserver64}" -w >/dev/null 2>&1 || true

@@ -188,17 +188,30 @@ namespace Tarvo
 
         static Cp1252()
         {
-            Encoding code = Encoding.GetEncoding(1252, EncoderFallback.ExceptionFallback,
-                                                 DecoderFallback.ExceptionFallback);
+            Encoding code = Windows1252();
             for (int b = 0; b < 256; b++) {
                 char c;
-                try {
-                    c = code.GetString(new[] { (byte)b })[0];
-                } catch (DecoderFallbackException) {
-                    c = (char)b;
-                }
+                // An undefined byte may decode to U+FFFD, to '?' or to nothing.
+                string decoded = code.GetString(new[] { (byte)b });
+                bool defined = decoded.Length == 1 && decoded[0] != '\uFFFD' && !toByte.ContainsKey(decoded[0]);
+                c = defined ? decoded[0] : (char)b;
                 toChar[b] = c;
                 toByte[c] = (byte)b;
+            }
+        }
+
+        // .NET Framework and Mono (with its I18N.West assembly) have the
+        // code page built in; .NET Core and .NET 5 and later only through
+        // the code-pages provider, registered here so that a host need not.
+        static Encoding Windows1252()
+        {
+            try {
+                return Encoding.GetEncoding(1252);
+            } catch (Exception e) when (e is NotSupportedException || e is ArgumentException) {
+                Type provider = Type.GetType("System.Text.CodePagesEncodingProvider, System.Text.Encoding.CodePages");
+                if (provider == null) throw;
+                Encoding.RegisterProvider((EncodingProvider)provider.GetProperty("Instance").GetValue(null, null));
+                return Encoding.GetEncoding(1252);
             }
         }
 
