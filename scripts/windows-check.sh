@@ -51,8 +51,9 @@ scripts/wine64-run.sh --init-only
 # is bounded in time: a missing or broken 32-bit Wine must not hang the step.
 runs32=OFF
 printf 'int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n' >"$probe_dir/probe.c"
-if [ ! -x /usr/lib/wine/wine ]; then
-  why="no 32-bit Wine loader /usr/lib/wine/wine (Debian package wine32:i386)"
+loader32=${TARVO_WINE32:-/usr/lib/wine/wine}
+if [ ! -x "$loader32" ]; then
+  why="no 32-bit Wine loader $loader32 (Debian package wine32:i386)"
 elif ! i686-w64-mingw32-gcc -o "$probe_dir/probe.exe" "$probe_dir/probe.c"; then
   why="the i686 compiler could not build the probe"
 elif timeout 120 scripts/wine32-run.sh "$probe_dir/probe.exe" >/dev/null 2>&1; then
