@@ -170,8 +170,9 @@ namespace Tarvo
         static void Expect(string what, int got, int want)
         {
             if (got != want)
-                throw new InvalidOperationException(
-                    string.Format("tarvo: {0} is at {1}, the library expects {2}", what, got, want));
+                throw new InvalidOperationException(string.Format(
+                    what.Contains(".") ? "tarvo: {0} is at {1}, the library expects {2}"
+                                       : "tarvo: {0} has {1} bytes, the library expects {2}", what, got, want));
         }
     }
 
