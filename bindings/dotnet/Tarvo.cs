@@ -49,6 +49,8 @@ namespace Tarvo
         public const int VALUE_UNREADABLE = -15;
         public const int TOO_LONG = -20;
         public const int NULL_ARGUMENT = -21;
+        // FC_Operacao while another thread's command runs: refused, nothing sent.
+        public const int REFUSED_BUSY = -22;
         public const int PROTOCOL_FAILURE = 11010;
 
         // ---- Bounds a host must respect
@@ -485,9 +487,10 @@ namespace Tarvo
     }
 
     // The parameter text is not escaped in the printer's language: a quote
-    // inside a quoted value, a '#' inside a date, or a blank inside a bare
-    // value would end the value early and let the rest be read as further
-    // parameters, so such values are refused.
+    // inside a quoted value, a '#' inside a date, a blank inside a bare value
+    // or a quote opening it would end the value early (or make it read as
+    // quoted) and let the rest be read as further parameters, so such values
+    // are refused; the library's own rules for the tools are the same.
     static class Staged
     {
         static readonly Regex word = new Regex("^[A-Za-z0-9_]+$");
@@ -500,12 +503,16 @@ namespace Tarvo
                 throw new ArgumentException(string.Format(
                     "parameter name '{0}': letters, digits and '_' only", name));
             byte[] value = Cp1252.Bytes(param.Value, "value of " + name);
-            string forbidden = param.Type == Codes.TYPE_DATE || param.Type == Codes.TYPE_TIME ? "#"
-                             : param.Type == Codes.TYPE_QUOTED ? "\"" : " \"";
+            bool bare = param.Type != Codes.TYPE_DATE && param.Type != Codes.TYPE_TIME &&
+                        param.Type != Codes.TYPE_QUOTED;
+            string forbidden = bare ? " " : param.Type == Codes.TYPE_QUOTED ? "\"" : "#";
             foreach (char c in forbidden)
                 if (Array.IndexOf(value, (byte)c) >= 0)
                     throw new ArgumentException(string.Format(
                         "value of {0}: '{1}' can't stand in a value of type {2}", name, c, param.Type));
+            if (bare && value.Length > 0 && value[0] == (byte)'"')
+                throw new ArgumentException(string.Format(
+                    "value of {0}: a bare value can't open with '\"'", name));
             return value;
         }
 
@@ -828,7 +835,8 @@ namespace Tarvo
             if (code >= 0) return;
             string meaning = code == Codes.BAD_HANDLE ? "no open session"
                            : code == Codes.TOO_LONG ? "text too long"
-                           : code == Codes.NULL_ARGUMENT ? "missing argument" : "refused";
+                           : code == Codes.NULL_ARGUMENT ? "missing argument"
+                           : code == Codes.REFUSED_BUSY ? "another thread's command is running" : "refused";
             throw new TarvoException(string.Format("{0}: {1} ({2})", what, meaning, code), code);
         }
     }

@@ -24,6 +24,7 @@ namespace Tarvo.Tests
             { "refused", Refused },
             { "threads", Threads },
             { "example", Example },
+            { "rules", Rules },
         };
 
         static int Main(string[] args)
@@ -315,6 +316,27 @@ namespace Tarvo.Tests
                 }
                 Equal("", string.Join("\n", errors), "errors");
             }
+        }
+
+        // The binding refuses exactly the values the library's own rules
+        // refuse (the shared cases in TARVO_PARAM_CASES); needs no library.
+        static void Rules()
+        {
+            int cases = 0;
+            foreach (string line in File.ReadAllLines(Environment.GetEnvironmentVariable("TARVO_PARAM_CASES"))) {
+                if (line.Length == 0 || line[0] == '#') continue;
+                string[] f = line.Split(new[] { '\t' }, 3);
+                bool refused;
+                try {
+                    new Parameters { { "Nome", f[2], int.Parse(f[0]) } };
+                    refused = false;
+                } catch (ArgumentException) {
+                    refused = true;
+                }
+                Equal(f[1] == "refused", refused, "refused: " + line);
+                cases++;
+            }
+            True(cases > 10, "the cases were read");
         }
 
         // The example program sells on the emulator.
