@@ -9,18 +9,22 @@ using System.Text.RegularExpressions;
 namespace Tarvo.Tests
 {
     /// <summary>One emulator process: Path is the device the driver opens.</summary>
-    /// <remarks>Arm(fault) applies a fault through the control FIFO before
-    /// the next request is read (the emulator reads its control channel
-    /// before the line whenever both are ready); Requests() lists the
-    /// request frames received; Paper() is what it printed so far. The paper
+    /// <remarks>Arm(fault) applies a fault through the control FIFO and
+    /// returns once the emulator has acknowledged it, so that it applies to
+    /// every request sent afterwards; Requests() lists the request frames
+    /// received; Paper() is what it printed so far. The paper
     /// and the frame log of a request are written before its answer is
     /// sent, so both are complete once a command returned.</remarks>
     sealed class Emulator : IDisposable
     {
         const int StartTimeoutMs = 10000;
+        // A generous bound: the emulator answers at its next turn, but a
+        // loaded machine may not run it for a while.
+        const int AckTimeoutMs = 30000;
 
-        readonly string dir, control, paper, log;
+        readonly string dir, control, ack, paper, log;
         readonly Process process;
+        StreamReader acks;
         public readonly string Path;
 
         public Emulator(params string[] args)
@@ -28,12 +32,13 @@ namespace Tarvo.Tests
             dir = System.IO.Path.Combine(System.IO.Path.GetTempPath(), "tarvo-emu-" + Guid.NewGuid().ToString("N"));
             Directory.CreateDirectory(dir);
             control = System.IO.Path.Combine(dir, "control");
+            ack = System.IO.Path.Combine(dir, "control.ack");
             paper = System.IO.Path.Combine(dir, "paper.txt");
             log = System.IO.Path.Combine(dir, "frames.log");
             // Through sh, so that the frame log goes straight to a file: a
             // pipe read by this process could lag behind the answers.
             var command = new StringBuilder("exec " + Quote(Environment.GetEnvironmentVariable("TARVO_EMU")));
-            command.Append(" --paper " + Quote(paper) + " --control " + Quote(control));
+            command.Append(" --paper " + Quote(paper) + " --control " + Quote(control) + " --ack " + Quote(ack));
             foreach (string a in args) command.Append(" " + Quote(a));
             command.Append(" </dev/null 2>" + Quote(log));
             var start = new ProcessStartInfo("/bin/sh", "-c \"" + command + "\"") {
@@ -43,6 +48,10 @@ namespace Tarvo.Tests
             process = Process.Start(start);
             try {
                 Path = FirstLine();
+                // The emulator holds its FIFOs open for reading and writing,
+                // so this open never waits. Every Arm reads exactly its own
+                // acknowledgement, so none is ever left for the next one.
+                acks = new StreamReader(new FileStream(ack, FileMode.Open, FileAccess.Read), Encoding.ASCII);
             } catch {
                 Dispose();
                 throw;
@@ -75,6 +84,10 @@ namespace Tarvo.Tests
                 byte[] line = Encoding.ASCII.GetBytes(fault + "\n");
                 fifo.Write(line, 0, line.Length);
             }
+            var read = acks.ReadLineAsync();
+            if (!read.Wait(AckTimeoutMs)) throw new Exception("tarvo-emu did not acknowledge " + fault);
+            if (read.Result != "ok " + fault)
+                throw new Exception(string.Format("tarvo-emu did not arm {0}: {1} {2}", fault, read.Result, Log()));
         }
 
         public string Log() { return File.Exists(log) ? File.ReadAllText(log, Encoding.UTF8) : ""; }
@@ -97,6 +110,7 @@ namespace Tarvo.Tests
                 process.WaitForExit();
             }
             process.Dispose();
+            if (acks != null) acks.Dispose();
             Directory.Delete(dir, true);
         }
     }
