@@ -23,6 +23,7 @@
 #include "cli/wait_notice.h"
 #include "cli/why.h"
 #include "common/escape.h"
+#include "report/report.h"
 #include "tarvo.h"
 #include "tarvo_version.h"
 #include "trace/trace_env.h"
@@ -406,6 +407,10 @@ int RunCommands(const Options& options, const std::string& port, tarvo::cli::Scr
 }  // namespace
 
 int main(int argc, char** argv) {
+  // "tarvo report LOG..." reads logs and needs no port: its own options.
+  if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+    return tarvo::report::RunReport(std::vector<std::string>(argv + 2, argv + argc));
+  }
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int sub = tarvo::cli::RunSubcommand(args);
   if (sub >= 0) return sub;

@@ -1,0 +1,278 @@
+#include "report/render.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "report/format.h"
+
+namespace tarvo::report {
+
+namespace {
+
+constexpr size_t kMaxTextFailures = 10;
+
+int Bucket(int64_t seconds) {
+  return static_cast<int>(std::clamp<int64_t>(seconds, 0, kTimeBuckets - 1));
+}
+
+}  // namespace
+
+Figures Count(const Report& r) {
+  Figures f;
+  for (const Exchange& e : r.exchanges) {
+    ++f.exchanges;
+    ++f.outcomes[static_cast<size_t>(e.outcome)];
+    f.failed += IsProtocolFailure(e.outcome);
+    f.resends += e.resend;
+    f.discardedBytes += e.discarded;
+    f.staleAnswers += static_cast<int>(e.staleIds.size());
+    f.breakRecoveries += e.breakAttempts > 0 || e.outcome == Outcome::NoAnswer;
+    f.wokeByBreak += e.wokeByBreak;
+    f.reopens += e.reopened;
+    f.ctsLost += e.ctsLost;
+    f.ctsHeld += e.ctsHeld;
+    if (e.outcome == Outcome::Ok || e.outcome == Outcome::PrinterError) {
+      ++f.answerSeconds[Bucket(e.Seconds())];
+    } else if (e.outcome != Outcome::Unfinished) {
+      ++f.failureSeconds[Bucket(e.Seconds())];
+    }
+    CommandCounts& c = f.commands[e.command];
+    ++c.exchanges;
+    c.ok += e.outcome == Outcome::Ok;
+    c.refused += e.outcome == Outcome::PrinterError;
+    c.failed += IsProtocolFailure(e.outcome);
+    c.resends += e.resend;
+    c.longest = std::max(c.longest, e.Seconds());
+  }
+  for (const Operation& op : r.operations) ++f.commands[op.command].operations;
+  f.operations = static_cast<int>(r.operations.size());
+  f.startups = static_cast<int>(r.startups.size());
+  for (const Startup& s : r.startups) f.startupsOk += s.result == "ok";
+  return f;
+}
+
+std::vector<std::pair<std::string, int>> NamedFigures(const Figures& f) {
+  std::vector<std::pair<std::string, int>> v = {{"exchanges", f.exchanges},
+                                                {"answered", f.outcomes[0]},
+                                                {"refused", f.outcomes[1]},
+                                                {"failed", f.failed},
+                                                {"no-answer", f.outcomes[2]},
+                                                {"bad-length", f.outcomes[3]},
+                                                {"no-cts", f.outcomes[4]},
+                                                {"write-error", f.outcomes[5]},
+                                                {"overflow", f.outcomes[6]},
+                                                {"unfinished", f.outcomes[7]},
+                                                {"resends", f.resends},
+                                                {"discarded-bytes", f.discardedBytes},
+                                                {"stale-answers", f.staleAnswers},
+                                                {"break-recoveries", f.breakRecoveries},
+                                                {"woke-by-break", f.wokeByBreak},
+                                                {"reopens", f.reopens},
+                                                {"cts-lost", f.ctsLost},
+                                                {"cts-held", f.ctsHeld},
+                                                {"operations", f.operations},
+                                                {"startups", f.startups},
+                                                {"startups-ok", f.startupsOk}};
+  return v;
+}
+
+// ---- text ---------------------------------------------------------------
+
+namespace {
+
+std::string LogsLine(const std::vector<LogFile>& logs) {
+  std::string s;
+  for (const LogFile& l : logs) {
+    s += s.empty() ? "Logs: " : "      ";
+    s += l.path + " (" + Plural(static_cast<int64_t>(l.records.size()), "line", "lines");
+    if (l.wrapped) {
+      s += ", wrapped: newest lines end at byte " + Num(static_cast<int64_t>(l.wrapOffset));
+    }
+    if (l.skippedBytes > 0) {
+      s +=
+          ", " + Num(static_cast<int64_t>(l.skippedBytes)) + " bytes of overwritten lines left out";
+    }
+    s += ")\n";
+  }
+  return s;
+}
+
+std::string FailureKinds(const Figures& f) {
+  std::string s;
+  for (int o = 2; o < kOutcomeCount - 1; ++o) {
+    if (f.outcomes[o] == 0) continue;
+    s += (s.empty() ? "" : ", ") + Num(f.outcomes[o]) + " " + OutcomeWords(static_cast<Outcome>(o));
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const Figures& f) {
+  std::string s = LogsLine(logs);
+  if (r.records > 0) s += "Period: " + r.firstStamp + " to " + r.lastStamp + "\n";
+  s += "Exchanges: " + Num(f.exchanges) + ": " + Num(f.outcomes[0]) + " answered, " +
+       Num(f.outcomes[1]) + " refused by the printer, " + Num(f.failed) + " failed";
+  if (f.failed > 0) s += " (" + FailureKinds(f) + ")";
+  if (f.outcomes[7] > 0) s += ", " + Num(f.outcomes[7]) + " with no traced end";
+  s += "\n";
+  if (!r.verbose && !r.operations.empty()) {
+    s += "Note: the request and answer frames are not in the log (trace level not 1): only "
+         "failures are counted as exchanges.\n";
+  }
+  s += "Facade: " + Plural(f.operations, "operation", "operations") + ", " +
+       Plural(f.resends, "resend", "resends") + "; start-ups: " + Num(f.startups) + " (" +
+       Num(f.startupsOk) + " ok)\n";
+  s += "Line: " + Plural(f.discardedBytes, "byte", "bytes") + " of noise discarded, " +
+       Plural(f.staleAnswers, "stale answer", "stale answers") + " discarded, " +
+       Plural(f.breakRecoveries, "BREAK recovery", "BREAK recoveries") + " (" + Num(f.wokeByBreak) +
+       " woke the printer), " + Plural(f.reopens, "re-open", "re-opens") + ", CTS lost " +
+       Plural(f.ctsLost, "time", "times") + "\n";
+  s += "Answer times:";
+  for (int b = 0; b < kTimeBuckets; ++b) {
+    if (f.answerSeconds[b] > 0) {
+      s += " " + Num(b) + (b == kTimeBuckets - 1 ? "+ s: " : " s: ") + Num(f.answerSeconds[b]);
+    }
+  }
+  s += "\n";
+  size_t shown = 0;
+  for (const Exchange& e : r.exchanges) {
+    if (!IsFailure(e)) continue;
+    if (shown++ == 0) s += "Failures:\n";
+    if (shown > kMaxTextFailures) continue;
+    s += "  " + e.stamp + " " + PlainText(ExchangeName(e)) + ": " + PlainText(WhatHappened(e)) +
+         " - " + AdviceForExchange(e).title + "\n";
+  }
+  if (shown > kMaxTextFailures)
+    s += "  ... " + Num(static_cast<int64_t>(shown - kMaxTextFailures)) + " more in the page\n";
+  // Notes repeat at every start-up: one line per kind, with its count.
+  std::map<std::string, std::pair<const Note*, int>> kinds;
+  for (const Note& n : r.notes) {
+    auto& k = kinds[n.kind];
+    if (k.first == nullptr) k.first = &n;
+    ++k.second;
+  }
+  for (const auto& [kind, k] : kinds) {
+    s += "Note: " + k.first->stamp + " " + PlainText(k.first->line) + " - " +
+         AdviceForNote(*k.first).title +
+         (k.second > 1 ? " (" + Plural(k.second, "time", "times") + ")" : "") + "\n";
+  }
+  return s;
+}
+
+// ---- JSON ---------------------------------------------------------------
+
+namespace {
+
+std::string JsonExchange(const Exchange& e) {
+  std::string s =
+      "{\"time\":" + JsonText(e.stamp) + ",\"id\":" + Num(e.id) +
+      ",\"command\":" + JsonText(e.command) + ",\"outcome\":\"" + OutcomeKey(e.outcome) +
+      "\",\"seconds\":" + Num(e.Seconds()) + ",\"code\":" + Num(e.code) +
+      ",\"errorName\":" + JsonText(e.errorName) + ",\"circumstance\":" + JsonText(e.circumstance) +
+      ",\"resend\":" + (e.resend ? "true" : "false") + ",\"operation\":" + Num(e.operation) +
+      ",\"discarded\":" + Num(e.discarded) + ",\"staleIds\":[";
+  for (size_t i = 0; i < e.staleIds.size(); ++i) s += (i ? "," : "") + Num(e.staleIds[i]);
+  s += "],\"breakAttempts\":" + Num(e.breakAttempts) +
+       ",\"wokeByBreak\":" + (e.wokeByBreak ? "true" : "false") +
+       ",\"reopened\":" + (e.reopened ? "true" : "false") +
+       ",\"ctsLost\":" + (e.ctsLost ? "true" : "false") +
+       ",\"ctsHeld\":" + (e.ctsHeld ? "true" : "false") + ",\"detail\":" + JsonText(e.detail) +
+       ",\"request\":" + JsonText(e.request) + ",\"answer\":" + JsonText(e.answer) + "}";
+  return s;
+}
+
+std::string JsonLogs(const std::vector<LogFile>& logs) {
+  std::string s = "[";
+  for (size_t i = 0; i < logs.size(); ++i) {
+    const LogFile& l = logs[i];
+    s += (i ? "," : "") + std::string("{\"path\":") + JsonText(l.path) +
+         ",\"lines\":" + Num(static_cast<int64_t>(l.records.size())) +
+         ",\"header\":" + (l.header ? "true" : "false") +
+         ",\"wrapped\":" + (l.wrapped ? "true" : "false") +
+         ",\"wrapOffset\":" + Num(static_cast<int64_t>(l.wrapOffset)) +
+         ",\"skippedBytes\":" + Num(static_cast<int64_t>(l.skippedBytes)) + "}";
+  }
+  return s + "]";
+}
+
+std::string JsonCommands(const Figures& f) {
+  std::string s = "[";
+  bool first = true;
+  for (const auto& [name, c] : f.commands) {
+    s += (first ? "" : ",") + std::string("{\"command\":") + JsonText(name) +
+         ",\"operations\":" + Num(c.operations) + ",\"exchanges\":" + Num(c.exchanges) +
+         ",\"answered\":" + Num(c.ok) + ",\"refused\":" + Num(c.refused) +
+         ",\"failed\":" + Num(c.failed) + ",\"resends\":" + Num(c.resends) +
+         ",\"longestSeconds\":" + Num(c.longest) + "}";
+    first = false;
+  }
+  return s + "]";
+}
+
+std::string JsonStartups(const Report& r) {
+  std::string s = "[";
+  for (size_t i = 0; i < r.startups.size(); ++i) {
+    const Startup& st = r.startups[i];
+    s += (i ? "," : "") + std::string("{\"time\":") + JsonText(st.stamp) +
+         ",\"port\":" + JsonText(st.port) + ",\"level\":" + Num(st.level) +
+         ",\"result\":" + JsonText(st.result) + ",\"phases\":[";
+    for (size_t k = 0; k < st.phases.size(); ++k) {
+      s += (k ? "," : "") + std::string("{\"time\":") + JsonText(st.phases[k].first) +
+           ",\"what\":" + JsonText(st.phases[k].second) + "}";
+    }
+    s += "]}";
+  }
+  return s + "]";
+}
+
+std::string JsonFailures(const Report& r) {
+  std::string s = "[";
+  bool first = true;
+  for (const Exchange& e : r.exchanges) {
+    if (!IsFailure(e)) continue;
+    const Advice a = AdviceForExchange(e);
+    s += (first ? "" : ",") + std::string("{\"time\":") + JsonText(e.stamp) +
+         ",\"command\":" + JsonText(e.command) + ",\"id\":" + Num(e.id) + ",\"outcome\":\"" +
+         OutcomeKey(e.outcome) + "\",\"what\":" + JsonText(WhatHappened(e)) +
+         ",\"title\":" + JsonText(a.title) + ",\"meaning\":" + JsonText(a.meaning) +
+         ",\"check\":" + JsonText(a.check) + "}";
+    first = false;
+  }
+  for (const Note& n : r.notes) {
+    const Advice a = AdviceForNote(n);
+    s += (first ? "" : ",") + std::string("{\"time\":") + JsonText(n.stamp) +
+         ",\"kind\":" + JsonText(n.kind) + ",\"line\":" + JsonText(n.line) +
+         ",\"title\":" + JsonText(a.title) + ",\"meaning\":" + JsonText(a.meaning) +
+         ",\"check\":" + JsonText(a.check) + "}";
+    first = false;
+  }
+  return s + "]";
+}
+
+}  // namespace
+
+std::string Json(const std::vector<LogFile>& logs, const Report& r, const Figures& f) {
+  std::string s = "{\"logs\":" + JsonLogs(logs);
+  s += ",\"first\":" + JsonText(r.firstStamp) + ",\"last\":" + JsonText(r.lastStamp);
+  s += ",\"lines\":" + Num(static_cast<int64_t>(r.records)) +
+       ",\"unknownLines\":" + Num(static_cast<int64_t>(r.unknownLines)) +
+       ",\"framesTraced\":" + (r.verbose ? "true" : "false");
+  s += ",\"figures\":{";
+  bool first = true;
+  for (const auto& [name, value] : NamedFigures(f)) {
+    s += (first ? "\"" : ",\"") + name + "\":" + Num(value);
+    first = false;
+  }
+  s += "},\"answerSeconds\":[";
+  for (int b = 0; b < kTimeBuckets; ++b) s += (b ? "," : "") + Num(f.answerSeconds[b]);
+  s += "],\"failureSeconds\":[";
+  for (int b = 0; b < kTimeBuckets; ++b) s += (b ? "," : "") + Num(f.failureSeconds[b]);
+  s += "],\"commands\":" + JsonCommands(f) + ",\"startups\":" + JsonStartups(r) +
+       ",\"failures\":" + JsonFailures(r) + ",\"exchanges\":[";
+  for (size_t i = 0; i < r.exchanges.size(); ++i)
+    s += (i ? "," : "") + JsonExchange(r.exchanges[i]);
+  return s + "]}\n";
+}
+
+}  // namespace tarvo::report

@@ -1,0 +1,196 @@
+// Logs that the shared library itself writes while the emulator injects
+// each of its faults, read back and decoded as `tarvo report` does. Set
+// TARVO_REPORT_KEEP_LOGS=DIR to keep the logs (FAULT-TARVO.txt and
+// FAULT-printer.txt in DIR), as docs/trace.md quotes them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "e2e/emulator_process.h"
+#include "report/decode.h"
+#include "report/render.h"
+#include "report/trace_log.h"
+#include "support/temp_dir.h"
+#include "tarvo.h"
+
+namespace tarvo::report {
+namespace {
+
+using test::EmulatorOptions;
+using test::EmulatorProcess;
+using test::ReadFile;
+using test::WriteFile;
+
+class FaultLogs : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(emu.Port().empty()) << emu.Log(); }
+  void TearDown() override {
+    FC_Finaliza();
+    EncerraDriver(1);
+  }
+
+  // Verbose tracing into TARVO.txt and then RPT0001_1's own log.
+  void Start(const std::string& size = "5000000") {
+    WriteFile("TARVO.cfg", "Trace=1\nTamanho=" + size);
+    WriteFile("TV_RPT0001_1.cfg", "Trace=1\nTamanho=" + size);
+    ASSERT_EQ(FC_Inicializa(emu.Port().c_str()), 0);
+  }
+
+  int Operation(const char* command, const char* name, const char* value, int type = 0) {
+    static FcCommand cmd;
+    std::memset(&cmd, 0, sizeof cmd);
+    std::strcpy(cmd.command, command);
+    std::strcpy(cmd.params[0].name, name);
+    std::strcpy(cmd.params[0].value, value);
+    cmd.params[0].type = type;
+    return FC_Operacao(1, &cmd, nullptr, nullptr);
+  }
+  int ReadSerial() { return Operation("LeTexto", "NomeTexto", "NumeroSerieECF", 7); }
+
+  // Ends the session and decodes both logs, keeping them when asked to.
+  Report Finish(const char* fault) {
+    FC_Finaliza();
+    logs.assign(2, LogFile{});
+    std::string error;
+    EXPECT_TRUE(LoadLog("TARVO.txt", 0, &logs[0], &error)) << error;
+    EXPECT_TRUE(LoadLog("TV_RPT0001_1.txt", 1, &logs[1], &error)) << error;
+    if (const char* keep = std::getenv("TARVO_REPORT_KEEP_LOGS")) {
+      WriteFile(std::string(keep) + "/" + fault + "-TARVO.txt", logs[0].content);
+      WriteFile(std::string(keep) + "/" + fault + "-printer.txt", logs[1].content);
+    }
+    return Decode(MergeRecords(logs));
+  }
+
+  // The exchanges after the start-up's identification.
+  static std::vector<Exchange> AfterStartup(const Report& r) {
+    std::vector<Exchange> v;
+    for (const Exchange& e : r.exchanges) {
+      if (e.operation < 0 || !r.operations[e.operation].startup) v.push_back(e);
+    }
+    return v;
+  }
+
+  test::TempDir dir;
+  EmulatorProcess emu{EmulatorOptions{.serial = "RPT0001",
+                                      .control = dir.Path() + "/control",
+                                      .log = dir.Path() + "/emulator.log",
+                                      .args = {"--ecf", "1"}}};
+  std::vector<LogFile> logs;
+};
+
+TEST_F(FaultLogs, StartupPhasesAndIdentificationAreDecoded) {
+  Start();
+  const Report r = Finish("startup");
+  ASSERT_EQ(r.startups.size(), 1u);
+  EXPECT_EQ(r.startups[0].result, "ok");
+  EXPECT_EQ(r.startups[0].port, emu.Port());
+  ASSERT_EQ(r.exchanges.size(), 2u);
+  EXPECT_EQ(r.exchanges[0].command, "LeTexto");
+  EXPECT_EQ(r.exchanges[1].command, "LeInteiro");
+  for (const Exchange& e : r.exchanges) {
+    EXPECT_EQ(e.outcome, Outcome::Ok);
+    EXPECT_TRUE(r.operations[e.operation].startup);
+  }
+  EXPECT_EQ(r.unknownLines, 0u);
+}
+
+TEST_F(FaultLogs, NoiseIsCountedOnTheExchangeItPreceded) {
+  Start();
+  emu.Fault("noise 5 1");
+  EXPECT_EQ(ReadSerial(), 0);
+  const auto after = AfterStartup(Finish("noise"));
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].outcome, Outcome::Ok);
+  EXPECT_EQ(after[0].discarded, 5);
+  EXPECT_EQ(after[0].discardedBytes.size(), 5u);
+}
+
+TEST_F(FaultLogs, StaleAnswerIsAStaleIdNotAFailure) {
+  Start();
+  emu.Fault("stale 1");
+  EXPECT_EQ(ReadSerial(), 0);
+  const auto after = AfterStartup(Finish("stale"));
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].outcome, Outcome::Ok);
+  ASSERT_EQ(after[0].staleIds.size(), 1u);
+  EXPECT_NE(after[0].staleIds[0], after[0].id);
+  EXPECT_NE(after[0].answer.find("EMU") == std::string::npos, false);
+}
+
+TEST_F(FaultLogs, WrongLengthFailsThenTheResendIsAnswered) {
+  Start();
+  emu.Fault("badlength 1");
+  EXPECT_EQ(ReadSerial(), 0);
+  const Report r = Finish("badlength");
+  const auto after = AfterStartup(r);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].outcome, Outcome::BadLength);
+  EXPECT_EQ(after[0].lengthReceived, after[0].lengthComputed + 1);
+  EXPECT_EQ(after[0].code, 11010);
+  EXPECT_FALSE(after[0].resend);
+  EXPECT_EQ(after[1].outcome, Outcome::Ok);
+  EXPECT_TRUE(after[1].resend);
+  EXPECT_EQ(after[1].id, after[0].id);
+  EXPECT_EQ(after[1].operation, after[0].operation);
+  EXPECT_EQ(Count(r).resends, 1);
+}
+
+// Waits in real time for the driver's time-out and BREAK recovery (about
+// nine seconds): that is the fault.
+TEST_F(FaultLogs, SilenceShowsTwentyBreaksTheReopenAndTheAnsweredResend) {
+  Start();
+  emu.Fault("silence 1");
+  EXPECT_EQ(ReadSerial(), 0);
+  const auto after = AfterStartup(Finish("silence"));
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].outcome, Outcome::NoAnswer);
+  EXPECT_EQ(after[0].breakAttempts, 20);
+  EXPECT_FALSE(after[0].wokeByBreak);
+  EXPECT_TRUE(after[0].reopened);
+  EXPECT_EQ(after[0].retRead, 1460);
+  EXPECT_GE(after[0].Seconds(), 8);
+  EXPECT_EQ(after[1].outcome, Outcome::Ok);
+  EXPECT_TRUE(after[1].resend);
+}
+
+// A cut answer leaves the driver waiting for the rest: real time again.
+TEST_F(FaultLogs, CutAnswerIsNoAnswerNotADamagedOne) {
+  Start();
+  emu.Fault("cut 1");
+  EXPECT_EQ(Operation("LeInteiro", "NomeInteiro", "COO"), 0);
+  const auto after = AfterStartup(Finish("cut"));
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].outcome, Outcome::NoAnswer);
+  EXPECT_EQ(after[0].command, "LeInteiro");
+  EXPECT_EQ(after[1].outcome, Outcome::Ok);
+}
+
+TEST_F(FaultLogs, WrappedLogIsPutBackInTimeOrder) {
+  Start("2500");
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(Operation("LeInteiro", "NomeInteiro", "COO"), 0);
+  const Report r = Finish("wrapped");
+  const LogFile& printer = logs[1];
+  EXPECT_TRUE(printer.wrapped);
+  EXPECT_FALSE(printer.header);
+  ASSERT_FALSE(printer.records.empty());
+  // The last line written is the session's end, wherever it sits in the file.
+  EXPECT_NE(printer.records.back().text.find("EncerraDriver"), std::string_view::npos);
+  EXPECT_LT(printer.records.back().offset, printer.wrapOffset);
+  for (size_t i = 1; i < printer.records.size(); ++i) {
+    EXPECT_LE(printer.records[i - 1].time, printer.records[i].time);
+  }
+  // The ids of the surviving exchanges run on without a gap or a step back.
+  const auto after = AfterStartup(r);
+  ASSERT_GT(after.size(), 5u);
+  for (size_t i = 1; i < after.size(); ++i) {
+    if (after[i - 1].id < 0 || after[i].id < 0) continue;
+    EXPECT_EQ(after[i].id, after[i - 1].id % 255 + 1);
+  }
+  EXPECT_EQ(after.back().outcome, Outcome::Ok);
+}
+
+}  // namespace
+}  // namespace tarvo::report
