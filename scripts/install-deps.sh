@@ -17,6 +17,8 @@ packages=(
   mono-mcs mono-runtime libmono-i18n-west4.0-cil
   # the 32-bit DLL's tests under 32-bit Wine (make windows)
   wine32:i386
+  # tarvo report's page is checked in a real browser (headless)
+  chromium
 )
 
 missing=()

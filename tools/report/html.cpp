@@ -24,7 +24,7 @@ h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:28px 0 8px;border-bott
 .tile b{display:block;font-size:20px}.tile.bad b{color:#c62828}
 table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:4px 6px;border-bottom:1px solid #eee;vertical-align:top}
 th{background:#f5f5f5}td.n{text-align:right;font-variant-numeric:tabular-nums}
-code{font:12px ui-monospace,monospace;word-break:break-all}
+code{font:12px ui-monospace,monospace;word-break:break-all}td:nth-child(2){min-width:220px}
 .key{display:inline-block;width:11px;height:11px;border-radius:2px;margin:0 4px 0 12px;vertical-align:-1px}
 svg text{font:11px system-ui,sans-serif;fill:#424242}.ok{color:#2e7d32}.fail{color:#c62828}
 </style>
@@ -71,14 +71,15 @@ std::string ExchangeTitle(const Exchange& e) {
 std::string ExchangeBars(const Report& r) {
   const double step = static_cast<double>(kWidth) / static_cast<double>(r.exchanges.size());
   std::string s;
-  char buf[160];
+  char buf[200];
   for (size_t i = 0; i < r.exchanges.size(); ++i) {
     const Exchange& e = r.exchanges[i];
     const int h = 30 + static_cast<int>(std::min<int64_t>(e.Seconds(), 10)) * 10;
     std::snprintf(buf, sizeof buf,
-                  "<rect x=\"%.2f\" y=\"%d\" width=\"%.2f\" height=\"%d\" fill=\"%s\">",
-                  step * static_cast<double>(i), kTimelineHeight - h, std::max(step - 1.0, 0.6), h,
-                  kOutcomeColours[static_cast<size_t>(e.outcome)]);
+                  "<rect data-outcome=\"%s\" x=\"%.2f\" y=\"%d\" width=\"%.2f\" height=\"%d\" "
+                  "fill=\"%s\">",
+                  OutcomeKey(e.outcome), step * static_cast<double>(i), kTimelineHeight - h,
+                  std::max(step - 1.0, 0.6), h, kOutcomeColours[static_cast<size_t>(e.outcome)]);
     s += buf;
     s += "<title>" + ExchangeTitle(e) + "</title></rect>\n";
   }

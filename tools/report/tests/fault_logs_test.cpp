@@ -192,5 +192,35 @@ TEST_F(FaultLogs, WrappedLogIsPutBackInTimeOrder) {
   EXPECT_EQ(after.back().outcome, Outcome::Ok);
 }
 
+// Every fault in one session, as a shop would see it in one log; its
+// figures are those the page and --json show (and the browser test reads
+// this session's logs, kept in report/tests/logs). Real time: one silence.
+TEST_F(FaultLogs, EveryFaultInOneSessionAddsUp) {
+  Start();
+  for (const char* fault : {"noise 4 1", "stale 1", "badlength 1", "silence 1", "clear"}) {
+    emu.Fault(fault);
+    EXPECT_EQ(ReadSerial(), 0) << fault;
+  }
+  EXPECT_EQ(Operation("VendeItem", "Descricao", "x", 7), 6);  // no receipt open
+  const Report r = Finish("session");
+  const Figures f = Count(r);
+  EXPECT_EQ(f.exchanges, 2 + 5 + 2 + 1);
+  EXPECT_EQ(f.outcomes[static_cast<int>(Outcome::Ok)], 2 + 5);
+  EXPECT_EQ(f.outcomes[static_cast<int>(Outcome::PrinterError)], 1);
+  EXPECT_EQ(f.outcomes[static_cast<int>(Outcome::BadLength)], 1);
+  EXPECT_EQ(f.outcomes[static_cast<int>(Outcome::NoAnswer)], 1);
+  EXPECT_EQ(f.failed, 2);
+  EXPECT_EQ(f.resends, 2);
+  EXPECT_EQ(f.discardedBytes, 4);
+  EXPECT_EQ(f.staleAnswers, 1);
+  EXPECT_EQ(f.breakRecoveries, 1);
+  EXPECT_EQ(f.reopens, 1);
+  EXPECT_EQ(f.operations, 2 + 6);
+  EXPECT_EQ(f.startups, 1);
+  EXPECT_EQ(f.startupsOk, 1);
+  EXPECT_EQ(f.commands.at("LeTexto").resends, 2);
+  EXPECT_EQ(r.exchanges.back().errorName, "ErroCupomFechado");
+}
+
 }  // namespace
 }  // namespace tarvo::report

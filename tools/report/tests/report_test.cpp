@@ -1,0 +1,171 @@
+// tarvo report's reading and decoding on logs that the library writes on
+// the simulated line: wraps at a small size limit (many lines in the same
+// second, so only the cut line tells where the newest lines end), and the
+// CTS and write failures that a pseudo-terminal can't produce.
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "driver/driver_state.h"
+#include "report/decode.h"
+#include "report/render.h"
+#include "report/trace_log.h"
+#include "serial/sim/sim_line.h"
+#include "support/fresh_state.h"
+#include "support/scripted_printer.h"
+#include "support/temp_dir.h"
+#include "tarvo.h"
+#include "trace/trace.h"
+
+namespace tarvo::report {
+namespace {
+
+class ReportOnSimLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::FreshState();
+    sim::Reset();
+  }
+  // Verbose tracing into test.txt with the given size limit.
+  static void Trace(int size) {
+    test::WriteFile("test.cfg", "Trace=1\nTamanho=" + std::to_string(size));
+    traceState.logTag = "2900";
+    traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead("test"));
+    TraceLogOpen("test.txt");
+  }
+  static LogFile Load() {
+    LogFile log;
+    std::string error;
+    EXPECT_TRUE(LoadLog("test.txt", 0, &log, &error)) << error;
+    return log;
+  }
+  static int Numbered(std::string_view text) {
+    const size_t at = text.find("bufTx={");
+    return at == std::string_view::npos ? -1 : std::atoi(std::string(text.substr(at + 7)).c_str());
+  }
+  test::TempDir dir;
+};
+
+TEST_F(ReportOnSimLine, LogWrappedManyTimesInOneSecondComesBackInOrder) {
+  Trace(700);
+  for (int i = 1; i <= 200; ++i) {
+    // Lines of varying length, some with a line end inside the frame.
+    LogLine("EnviaComando%s bufTx={%d;LeTexto;%s;0} \n", LogTag(), i,
+            i % 7 == 0 ? "Texto=\"a\nb\"" : std::string(static_cast<size_t>(i % 13), 'x').c_str());
+  }
+  const LogFile log = Load();
+  EXPECT_TRUE(log.wrapped);
+  EXPECT_GT(log.skippedBytes, 0u);
+  ASSERT_GT(log.records.size(), 10u);
+  EXPECT_EQ(Numbered(log.records.back().text), 200);
+  for (size_t i = 1; i < log.records.size(); ++i) {
+    EXPECT_EQ(Numbered(log.records[i].text), Numbered(log.records[i - 1].text) + 1) << i;
+  }
+  EXPECT_EQ(log.wrapOffset, static_cast<size_t>(traceState.logPos));
+}
+
+TEST_F(ReportOnSimLine, LogThatNeverWrappedKeepsItsOrderAndHeader) {
+  Trace(5000000);
+  for (int i = 1; i <= 20; ++i) LogLine("EnviaComando%s bufTx={%d;A;;0} \n", LogTag(), i);
+  const LogFile log = Load();
+  EXPECT_TRUE(log.header);
+  EXPECT_FALSE(log.wrapped);
+  ASSERT_EQ(log.records.size(), 20u);
+  EXPECT_EQ(Numbered(log.records.front().text), 1);
+}
+
+TEST_F(ReportOnSimLine, CtsLossThenTheHoldAndAWriteFailureAreDecoded) {
+  test::ScriptedPrinter printer;
+  Trace(5000000);
+  ASSERT_EQ(IniciaDriver("COM1"), 1);
+  sim::SetCts(false);
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);  // CTS_1
+  sim::SetCts(true);
+  printer.Reply("0", "ValorTexto=\"A\"");
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), 1);  // after the 20-second hold
+  sim::FailWrites(31);
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
+  sim::FailWrites(0);
+  sim::SetCtsAt(sim::NowMs() + 10, false);
+  printer.ReplyRaw("{%ID%;0;", 10);
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);  // CTS_3
+  EncerraDriver(1);
+
+  const LogFile log = Load();
+  const Report r = Decode(log.records);
+  ASSERT_EQ(r.exchanges.size(), 4u);
+  EXPECT_EQ(r.exchanges[0].outcome, Outcome::NoCts);
+  EXPECT_EQ(r.exchanges[0].ctsStage, '1');
+  EXPECT_EQ(r.exchanges[0].id, -1);  // nothing was sent
+  EXPECT_EQ(r.exchanges[1].outcome, Outcome::Ok);
+  EXPECT_TRUE(r.exchanges[1].ctsHeld);
+  EXPECT_EQ(r.exchanges[2].outcome, Outcome::WriteError);
+  EXPECT_EQ(r.exchanges[2].retWrite, 31);
+  EXPECT_EQ(r.exchanges[3].outcome, Outcome::NoCts);
+  EXPECT_EQ(r.exchanges[3].ctsStage, '3');
+  EXPECT_EQ(r.exchanges[3].command, "LeTexto");
+  const Figures f = Count(r);
+  EXPECT_EQ(f.ctsLost, 2);
+  EXPECT_EQ(f.ctsHeld, 1);
+  EXPECT_EQ(f.failed, 3);
+}
+
+TEST_F(ReportOnSimLine, OpenFailureAndRegistryLinesBecomeNotes) {
+  Trace(5000000);
+  sim::SetRegistryKey(true);
+  sim::SetCommSettingsText("COM1:9600,N,8,1");
+  sim::FailOpen("COM2", 13);
+  EXPECT_EQ(IniciaDriver("COM2"), TARVO_BAD_CHANNEL);
+  EXPECT_EQ(IniciaDriver("COM9"), TARVO_BAD_CHANNEL);
+  const Report r = Decode(Load().records);
+  std::string kinds;
+  for (const Note& n : r.notes) kinds += n.kind + " ";
+  EXPECT_EQ(kinds, "bad-settings bad-settings open-failed bad-channel ");
+  EXPECT_EQ(r.unknownLines, 0u);
+}
+
+// The page carries every figure under the name JSON gives it, holds no
+// script and refers to nothing outside itself.
+TEST(ReportPage, SelfContainedAndCarriesEveryFigure) {
+  test::TempDir dir;
+  test::WriteFile("t.txt",
+                  "Arquivo de LOG t.txt:\n\n"
+                  "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeTexto;N=\"<b>\";20} \n"
+                  "01/02/26 10:00:00 - EnviaComando2900 Descartando bufRx[0]=<\n"
+                  "01/02/26 10:00:01 - EnviaComando2900 bufRx={5;0;V=\"&\";11}\n");
+  std::vector<LogFile> logs(1);
+  std::string error;
+  ASSERT_TRUE(LoadLog("t.txt", 0, &logs[0], &error));
+  const Report r = Decode(logs[0].records);
+  const Figures f = Count(r);
+  const std::string page = Html(logs, r, f);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("src="), std::string::npos);
+  EXPECT_EQ(page.find("href="), std::string::npos);
+  EXPECT_EQ(page.find("@import"), std::string::npos);
+  EXPECT_EQ(page.find("\"<b>\""), std::string::npos);  // trace text is escaped
+  EXPECT_NE(page.find("data-figure=\"exchanges\">1<"), std::string::npos);
+  EXPECT_NE(page.find("data-figure=\"discarded-bytes\">1<"), std::string::npos);
+  EXPECT_EQ(f.answerSeconds[1], 1);
+}
+
+TEST(ReportCommand, BadArgumentsAndUnreadableLogsExitWithTwo) {
+  test::TempDir dir;
+  EXPECT_EQ(RunReport({}), 2);
+  EXPECT_EQ(RunReport({"--bogus", "x"}), 2);
+  EXPECT_EQ(RunReport({"-o"}), 2);
+  EXPECT_EQ(RunReport({"missing.txt"}), 2);
+  test::WriteFile("empty.txt", "not a trace\n");
+  EXPECT_EQ(RunReport({"empty.txt"}), 2);
+  EXPECT_EQ(RunReport({"--json", "-o", "-", "empty.txt"}), 2);
+  test::WriteFile("t.txt", "01/02/26 10:00:00 - FC_Finaliza2900\n");
+  EXPECT_EQ(RunReport({"-o", "no/such/dir/page.html", "t.txt"}), 2);
+  EXPECT_EQ(RunReport({"-o", "page.html", "--", "t.txt"}), 0);
+  EXPECT_TRUE(test::FileExists("page.html"));
+}
+
+}  // namespace
+}  // namespace tarvo::report
