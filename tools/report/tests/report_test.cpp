@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "driver/driver_state.h"
@@ -95,6 +96,9 @@ TEST_F(ReportOnSimLine, CtsLossThenTheHoldAndAWriteFailureAreDecoded) {
   EncerraDriver(1);
 
   const LogFile log = Load();
+  if (const char* keep = std::getenv("TARVO_REPORT_KEEP_LOGS")) {
+    test::WriteFile(std::string(keep) + "/cts.txt", log.content);
+  }
   const Report r = Decode(log.records);
   ASSERT_EQ(r.exchanges.size(), 4u);
   EXPECT_EQ(r.exchanges[0].outcome, Outcome::NoCts);
