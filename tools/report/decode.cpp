@@ -1,8 +1,10 @@
 #include "report/decode.h"
 
 #include <array>
-#include <cstdlib>
+#include <climits>
 #include <cstring>
+
+#include "common/numbers.h"
 
 namespace tarvo::report {
 
@@ -33,18 +35,18 @@ Parsed ParseText(std::string_view text) {
 
 bool Starts(std::string_view s, std::string_view head) { return s.substr(0, head.size()) == head; }
 
-// The decimal number after `key` in `s` (sign allowed), or `fallback`.
+// The decimal number after `key` in `s` (an optional sign, then the digits
+// up to the first non-digit), or `fallback`.
 int IntAfter(std::string_view s, std::string_view key, int fallback = 0) {
   const size_t at = s.find(key);
   if (at == std::string_view::npos) return fallback;
-  size_t i = at + key.size();
-  bool negative = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
-  if (i >= s.size() || s[i] < '0' || s[i] > '9') return fallback;
+  size_t end = at + key.size();
+  if (end < s.size() && (s[end] == '-' || s[end] == '+')) ++end;
+  while (end < s.size() && s[end] >= '0' && s[end] <= '9') ++end;
   long long v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9' && v < 1000000000; ++i)
-    v = v * 10 + (s[i] - '0');
-  return static_cast<int>(negative ? -v : v);
+  const std::string_view number = s.substr(at + key.size(), end - at - key.size());
+  if (!tools::ParseInteger(number, INT_MIN, INT_MAX, &v)) return fallback;
+  return static_cast<int>(v);
 }
 
 // The fields of a frame "{a;b;...;len}": split at ';' outside quotes.

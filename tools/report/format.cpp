@@ -1,39 +1,32 @@
 #include "report/format.h"
 
-#include "cli/cli.h"
 #include "common/cp1252.h"
+#include "common/escape.h"
 
 namespace tarvo::report {
 
 std::string HtmlText(std::string_view cp1252) {
-  static const char* hex = "0123456789abcdef";
   std::string out;
-  for (char c : tools::Cp1252ToUtf8(cp1252)) {
-    const auto u = static_cast<unsigned char>(c);
+  for (char c : tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Line)) {
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
-      default:
-        if (u < 0x20 || u == 0x7f) {
-          out += "\\x";
-          out.push_back(hex[u >> 4]);
-          out.push_back(hex[u & 15]);
-        } else {
-          out.push_back(c);
-        }
+      default: out.push_back(c);
     }
   }
   return out;
 }
 
 std::string PlainText(std::string_view cp1252) {
-  return cli::EscapeLine(tools::Cp1252ToUtf8(cp1252));
+  return tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Line);
 }
 
-std::string JsonText(std::string_view cp1252) { return cli::JsonString(cp1252); }
+std::string JsonText(std::string_view cp1252) {
+  return "\"" + tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Json) + "\"";
+}
 
 std::string Num(int64_t v) { return std::to_string(v); }
 
