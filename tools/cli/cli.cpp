@@ -19,10 +19,12 @@ const char kUsage[] =
   or:  tarvo trace on [--level N] | off | status
   or:  tarvo ports [--json]
   or:  tarvo why PORT [--json]
+  or:  tarvo report [-o FILE] [--json] LOG...
 
 Runs fiscal-printer commands through the TARVO driver library and prints the
 printer's answer: result, error code, error name, circumstance and the values
-asked for with -r.
+asked for with -r. "tarvo report" reads the driver's trace logs into a page
+and a summary (see "tarvo report --help").
 
   COMMAND            a command of the printer's language, e.g. LeTexto
   NAME[:TYPE]=VALUE  a parameter, staged with AdicionaParam. TYPE is the type

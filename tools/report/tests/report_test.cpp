@@ -131,6 +131,31 @@ TEST_F(ReportOnSimLine, OpenFailureAndRegistryLinesBecomeNotes) {
   EXPECT_EQ(r.unknownLines, 0u);
 }
 
+// A discarded line-end byte and a printed text break a line; a log from a
+// Windows host ends its lines with CR LF. Neither is a wrap.
+TEST(ReportReading, LineEndsInsideLinesAndWindowsLineEnds) {
+  for (const std::string eol : {"\n", "\r\n"}) {
+    LogFile log;
+    log.content = "Arquivo de LOG t.txt:" + eol + eol +
+                  "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeImpressao;;16} " + eol +
+                  "01/02/26 10:00:00 - EnviaComando2900 Descartando bufRx[0]=\n" + eol +
+                  "01/02/26 10:00:01 - EnviaComando2900 bufRx={5;0;TextoImpressao=\"a" + eol +
+                  "b\";30}" + eol + "01/02/26 10:00:01 - FC_Finaliza2900" + eol;
+    ReadRecords(&log, 0);
+    EXPECT_FALSE(log.wrapped);
+    EXPECT_EQ(log.skippedBytes, 0u);
+    ASSERT_EQ(log.records.size(), 4u);
+    EXPECT_EQ(log.records[3].text, "FC_Finaliza2900");
+    const Report r = Decode(log.records);
+    ASSERT_EQ(r.exchanges.size(), 1u);
+    EXPECT_EQ(r.exchanges[0].outcome, Outcome::Ok);
+    EXPECT_EQ(r.exchanges[0].discarded, 1);
+    EXPECT_EQ(r.exchanges[0].discardedBytes, "\n");
+    EXPECT_EQ(r.exchanges[0].Seconds(), 1);
+    EXPECT_EQ(r.unknownLines, 0u);
+  }
+}
+
 // The page carries every figure under the name JSON gives it, holds no
 // script and refers to nothing outside itself.
 TEST(ReportPage, SelfContainedAndCarriesEveryFigure) {
