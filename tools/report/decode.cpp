@@ -99,7 +99,7 @@ class Decoder {
   void EndUnfinished();
   void Fail(const Record& r, Outcome o, const char* circumstance, std::string_view detail);
   void AddNote(const Record& r, const char* kind);
-  void Phase(const Record& r, std::string words);
+  void Phase(const Record& r, const std::string& words);
 
   Report out_;
   int open_ = -1;  // the exchange whose end is still to come
@@ -112,7 +112,7 @@ class Decoder {
   bool ctsLost_ = false;  // the next exchange that gets through held CTS
 };
 
-void Decoder::Phase(const Record& r, std::string words) {
+void Decoder::Phase(const Record& r, const std::string& words) {
   if (startup_ >= 0) out_.startups[startup_].phases.emplace_back(std::string(r.stamp), words);
 }
 

@@ -75,11 +75,12 @@ std::string ExchangeBars(const Report& r) {
   for (size_t i = 0; i < r.exchanges.size(); ++i) {
     const Exchange& e = r.exchanges[i];
     const int h = 30 + static_cast<int>(std::min<int64_t>(e.Seconds(), 10)) * 10;
-    std::snprintf(buf, sizeof buf,
-                  "<rect data-outcome=\"%s\" x=\"%.2f\" y=\"%d\" width=\"%.2f\" height=\"%d\" "
-                  "fill=\"%s\">",
-                  OutcomeKey(e.outcome), step * static_cast<double>(i), kTimelineHeight - h,
-                  std::max(step - 1.0, 0.6), h, kOutcomeColours[static_cast<size_t>(e.outcome)]);
+    (void)std::snprintf(
+        buf, sizeof buf,
+        "<rect data-outcome=\"%s\" x=\"%.2f\" y=\"%d\" width=\"%.2f\" height=\"%d\" "
+        "fill=\"%s\">",
+        OutcomeKey(e.outcome), step * static_cast<double>(i), kTimelineHeight - h,
+        std::max(step - 1.0, 0.6), h, kOutcomeColours[static_cast<size_t>(e.outcome)]);
     s += buf;
     s += "<title>" + ExchangeTitle(e) + "</title></rect>\n";
   }
@@ -102,10 +103,10 @@ std::string GroupedBars(const Report& r) {
       if (n[o] == 0) continue;
       const double h = kTimelineHeight * static_cast<double>(n[o]) / static_cast<double>(per);
       y -= h;
-      std::snprintf(buf, sizeof buf,
-                    "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"%s\">",
-                    step * static_cast<double>(b), y, std::max(step - 0.5, 0.5), h,
-                    kOutcomeColours[o]);
+      (void)std::snprintf(buf, sizeof buf,
+                          "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"%s\">",
+                          step * static_cast<double>(b), y, std::max(step - 0.5, 0.5), h,
+                          kOutcomeColours[o]);
       s += buf;
       s += "<title>" + HtmlText(r.exchanges[b * per].stamp) + ": " + Num(n[o]) + " " +
            OutcomeWords(static_cast<Outcome>(o)) + "</title></rect>\n";
@@ -124,8 +125,8 @@ std::string TimeLabels(const Report& r) {
         static_cast<double>(kWidth) * (static_cast<double>(i) + 0.5) / static_cast<double>(n);
     const char* anchor = k == 0 ? "start" : (k + 1 == labels ? "end" : "middle");
     char buf[96];
-    std::snprintf(buf, sizeof buf, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"%s\">", x,
-                  kTimelineHeight + 16, anchor);
+    (void)std::snprintf(buf, sizeof buf, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"%s\">", x,
+                        kTimelineHeight + 16, anchor);
     s += buf + HtmlText(r.exchanges[i].stamp.substr(9)) + "</text>\n";
   }
   return s;
@@ -165,17 +166,18 @@ std::string Histogram(const Figures& f) {
     const int hOk = kHistogramHeight * ok / top;
     const int hBad = kHistogramHeight * bad / top;
     const int x = b * slot + 8;
-    std::snprintf(buf, sizeof buf,
-                  "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"#2e7d32\"/>"
-                  "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"#c62828\"/>\n",
-                  x, 16 + kHistogramHeight - hOk, slot - 16, hOk, x,
-                  16 + kHistogramHeight - hOk - hBad, slot - 16, hBad);
+    (void)std::snprintf(buf, sizeof buf,
+                        "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"#2e7d32\"/>"
+                        "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"#c62828\"/>\n",
+                        x, 16 + kHistogramHeight - hOk, slot - 16, hOk, x,
+                        16 + kHistogramHeight - hOk - hBad, slot - 16, hBad);
     s += buf;
-    std::snprintf(buf, sizeof buf,
-                  "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" data-bucket=\"%d\">%d</text>"
-                  "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%d%s s</text>\n",
-                  x + (slot - 16) / 2, 12 + kHistogramHeight - hOk - hBad, b, ok + bad,
-                  x + (slot - 16) / 2, kHistogramHeight + 34, b, b == kTimeBuckets - 1 ? "+" : "");
+    (void)std::snprintf(
+        buf, sizeof buf,
+        "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" data-bucket=\"%d\">%d</text>"
+        "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%d%s s</text>\n",
+        x + (slot - 16) / 2, 12 + kHistogramHeight - hOk - hBad, b, ok + bad, x + (slot - 16) / 2,
+        kHistogramHeight + 34, b, b == kTimeBuckets - 1 ? "+" : "");
     s += buf;
   }
   return s + "</svg>\n";

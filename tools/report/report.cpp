@@ -43,8 +43,8 @@ struct ReportOptions {
 };
 
 int Usage(const std::string& message) {
-  std::fprintf(stderr, "tarvo report: %s\nTry 'tarvo report --help' for more information.\n",
-               message.c_str());
+  (void)std::fprintf(stderr, "tarvo report: %s\nTry 'tarvo report --help' for more information.\n",
+                     message.c_str());
   return 2;
 }
 
@@ -109,35 +109,35 @@ int RunReport(const std::vector<std::string>& args) {
   std::string error;
   if (!ParseReportArguments(args, &o, &error)) return Usage(error);
   if (o.help) {
-    std::fputs(kReportUsage, stdout);
+    (void)std::fputs(kReportUsage, stdout);
     return 0;
   }
   std::vector<LogFile> logs(o.logs.size());
   for (size_t i = 0; i < o.logs.size(); ++i) {
     if (!LoadLog(o.logs[i], static_cast<int>(i), &logs[i], &error)) {
-      std::fprintf(stderr, "tarvo report: %s\n", error.c_str());
+      (void)std::fprintf(stderr, "tarvo report: %s\n", error.c_str());
       return 2;
     }
     if (logs[i].records.empty()) {
-      std::fprintf(stderr, "tarvo report: %s: no trace line in it (not a trace log?)\n",
-                   o.logs[i].c_str());
+      (void)std::fprintf(stderr, "tarvo report: %s: no trace line in it (not a trace log?)\n",
+                         o.logs[i].c_str());
       return 2;
     }
   }
   const Report report = Decode(MergeRecords(logs));
   const Figures figures = Count(report);
   if (!WriteFile(o.output, Html(logs, report, figures), &error)) {
-    std::fprintf(stderr, "tarvo report: %s\n", error.c_str());
+    (void)std::fprintf(stderr, "tarvo report: %s\n", error.c_str());
     return 2;
   }
   if (o.json) {
-    std::fputs(Json(logs, report, figures).c_str(), stdout);
+    (void)std::fputs(Json(logs, report, figures).c_str(), stdout);
   } else {
     std::FILE* out = o.output == "-" ? stderr : stdout;
-    std::fputs(TextSummary(logs, report, figures).c_str(), out);
-    if (o.output != "-") std::fprintf(out, "Page: %s\n", o.output.c_str());
+    (void)std::fputs(TextSummary(logs, report, figures).c_str(), out);
+    if (o.output != "-") (void)std::fprintf(out, "Page: %s\n", o.output.c_str());
   }
-  return std::fflush(stdout) == 0 ? 0 : 2;
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 2;
 }
 
 }  // namespace tarvo::report

@@ -93,7 +93,8 @@ bool ParseStamp(std::string_view line, int64_t* seconds) {
   if (day < 1 || day > 31 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 60) {
     return false;
   }
-  *seconds = DaysFromCivil(2000 + year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  *seconds = DaysFromCivil(2000 + year, month, day) * 86400 + int64_t{hour} * 3600 +
+             int64_t{minute} * 60 + second;
   return true;
 }
 
@@ -159,7 +160,7 @@ bool LoadLog(const std::string& path, int fileIndex, LogFile* log, std::string* 
   while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) log->content.append(buffer, n);
   const bool failed = std::ferror(f) != 0;
   const int err = errno;
-  if (f != stdin) std::fclose(f);
+  if (f != stdin) (void)std::fclose(f);
   if (failed) {
     *error = "cannot read " + path + ": " + std::strerror(err);
     return false;
