@@ -30,23 +30,45 @@ std::string PlatformCodeWords(int code) {
   return std::to_string(code) + ": an error of the operating system";
 }
 
+namespace {
+
+Advice NoAnswerAdvice(const Exchange& e) {
+  if (e.retRead != kTimedOut) {
+    return {"The read failed",
+            "Reading the answer failed with an error of the port, not a time-out: the "
+            "device went away (a USB adapter unplugged, the port closed).",
+            "The USB cable and adapter; whether the device still exists; the "
+            "re-open that follows may have failed too (code 6 on the next exchange)."};
+  }
+  return {"The printer fell silent",
+          "No byte came within the time-out; twenty BREAK signals with RTS/DTR pulses "
+          "did not wake the printer; the port was closed and re-opened and the exchange "
+          "failed (11010, Erro de Recepcao). When the resend is answered, the answer was "
+          "lost on the line; when nothing answers, the printer is off or cut off.",
+          "Power and paper; the cable and its plugs; the line rate (CommSettings, "
+          "the printer's own setting); a printer busy printing a long document."};
+}
+
+Advice NoCtsAdvice(const Exchange& e) {
+  if (e.ctsStage == '2') {
+    return {"CTS dropped during the 20-second hold",
+            "After an earlier loss of CTS the driver waits for CTS to stay on for 20 "
+            "seconds before it sends; CTS dropped again during that wait.",
+            "A loose cable or plug; a printer that is restarting or out of paper."};
+  }
+  return {"No CTS from the printer",
+          "The printer's CTS line was off (before sending, or while the answer was "
+          "awaited): the printer is off, busy, out of paper or not connected. The next "
+          "exchange waits 20 seconds for CTS to hold before it sends.",
+          "Power, cover and paper; the cable (it must carry the handshake lines); the "
+          "port is the printer's."};
+}
+
+}  // namespace
+
 Advice AdviceForExchange(const Exchange& e) {
   switch (e.outcome) {
-    case Outcome::NoAnswer:
-      if (e.retRead != kTimedOut) {
-        return {"The read failed",
-                "Reading the answer failed with an error of the port, not a time-out: the "
-                "device went away (a USB adapter unplugged, the port closed).",
-                "The USB cable and adapter; whether the device still exists; the "
-                "re-open that follows may have failed too (code 6 on the next exchange)."};
-      }
-      return {"The printer fell silent",
-              "No byte came within the time-out; twenty BREAK signals with RTS/DTR pulses "
-              "did not wake the printer; the port was closed and re-opened and the exchange "
-              "failed (11010, Erro de Recepcao). When the resend is answered, the answer was "
-              "lost on the line; when nothing answers, the printer is off or cut off.",
-              "Power and paper; the cable and its plugs; the line rate (CommSettings, "
-              "the printer's own setting); a printer busy printing a long document."};
+    case Outcome::NoAnswer: return NoAnswerAdvice(e);
     case Outcome::BadLength:
       return {"A damaged answer",
               "An answer frame arrived, but the length it states (CRCREC) is not the number "
@@ -55,19 +77,7 @@ Advice AdviceForExchange(const Exchange& e) {
               "could not be read at all.",
               "Noise on the cable (length, shielding, earth); the line rate and parity on "
               "both sides; a USB adapter dropping bytes."};
-    case Outcome::NoCts:
-      if (e.ctsStage == '2') {
-        return {"CTS dropped during the 20-second hold",
-                "After an earlier loss of CTS the driver waits for CTS to stay on for 20 "
-                "seconds before it sends; CTS dropped again during that wait.",
-                "A loose cable or plug; a printer that is restarting or out of paper."};
-      }
-      return {"No CTS from the printer",
-              "The printer's CTS line was off (before sending, or while the answer was "
-              "awaited): the printer is off, busy, out of paper or not connected. The next "
-              "exchange waits 20 seconds for CTS to hold before it sends.",
-              "Power, cover and paper; the cable (it must carry the handshake lines); the "
-              "port is the printer's."};
+    case Outcome::NoCts: return NoCtsAdvice(e);
     case Outcome::WriteError:
       return {"The request could not be sent",
               "Writing the request to the port failed; the code says why (6: the port is "

@@ -8,9 +8,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "driver/driver_state.h"
+#include "facade/fc_state.h"
 #include "report/decode.h"
 #include "report/render.h"
 #include "report/trace_log.h"
@@ -115,6 +117,39 @@ TEST_F(ReportOnSimLine, CtsLossThenTheHoldAndAWriteFailureAreDecoded) {
   EXPECT_EQ(f.ctsLost, 2);
   EXPECT_EQ(f.ctsHeld, 1);
   EXPECT_EQ(f.failed, 3);
+}
+
+// Below level 1 the frames are not written: a failure still counts, under
+// the command of the facade operation it belongs to, and so do its resends.
+TEST_F(ReportOnSimLine, WithoutFramesFailuresBelongToTheirOperation) {
+  test::ScriptedPrinter printer;
+  test::WriteFile("test.cfg", "Trace=2\n");
+  traceState.logTag = "2900";
+  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead("test"));
+  TraceLogOpen("test.txt");
+  ASSERT_EQ(IniciaDriver("COM1"), 1);
+  fcState.fcHandle = 1;
+  for (int i = 0; i < 3; ++i) printer.Ignore();
+  static FcCommand cmd;
+  std::strcpy(cmd.command, "LeMoeda");
+  EXPECT_EQ(FC_Operacao(0, &cmd, nullptr, nullptr), 11010);
+  printer.Reply("0", "");
+  std::strcpy(cmd.command, "AbreCupom");
+  EXPECT_EQ(FC_Operacao(0, &cmd, nullptr, nullptr), 0);
+
+  const Report r = Decode(Load().records);
+  EXPECT_FALSE(r.verbose);
+  ASSERT_EQ(r.exchanges.size(), 3u);
+  for (const Exchange& e : r.exchanges) {
+    EXPECT_EQ(e.command, "LeMoeda");
+    EXPECT_EQ(e.outcome, Outcome::NoAnswer);
+    EXPECT_EQ(e.operation, 0);
+  }
+  EXPECT_FALSE(r.exchanges[0].resend);
+  EXPECT_TRUE(r.exchanges[2].resend);
+  ASSERT_EQ(r.operations.size(), 2u);
+  EXPECT_TRUE(r.operations[1].exchanges.empty());
+  EXPECT_EQ(Count(r).commands.at("AbreCupom").operations, 1);
 }
 
 TEST_F(ReportOnSimLine, OpenFailureAndRegistryLinesBecomeNotes) {
