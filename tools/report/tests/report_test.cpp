@@ -152,6 +152,35 @@ TEST_F(ReportOnSimLine, WithoutFramesFailuresBelongToTheirOperation) {
   EXPECT_EQ(Count(r).commands.at("AbreCupom").operations, 1);
 }
 
+// A scan of COM7 to COM22 that finds no port: sixteen tries, each with the
+// reason its port did not open, and the start-up's end.
+TEST_F(ReportOnSimLine, FailedPortScanShowsEveryPortAndItsReason) {
+  test::WriteFile("TARVO.cfg", "Trace=1\n");
+  for (int n = 7; n <= 22; ++n) sim::FailOpen(("COM" + std::to_string(n)).c_str(), 2);
+  EXPECT_EQ(FC_Inicializa("COMU"), TARVO_BAD_CHANNEL);
+  LogFile log;
+  std::string error;
+  ASSERT_TRUE(LoadLog("TARVO.txt", 0, &log, &error)) << error;
+  const Report r = Decode(log.records);
+  ASSERT_EQ(r.startups.size(), 1u);
+  EXPECT_EQ(r.startups[0].port, "COMU");
+  EXPECT_EQ(r.startups[0].result, "no port answered");
+  int tried = 0;
+  int refused = 0;
+  int badName = 0;
+  for (const auto& [stamp, words] : r.startups[0].phases) {
+    tried += words.rfind("scan: USB", 0) == 0;
+    refused += words == "open failed: 2: no such device";
+    badName += words.rfind("the port name is not", 0) == 0;
+  }
+  EXPECT_EQ(tried, 16);
+  // COM9 is refused by its name (its fourth character is 9) and never opened.
+  EXPECT_EQ(refused, 15);
+  EXPECT_EQ(badName, 1);
+  EXPECT_EQ(r.notes.size(), 15u + 15u + 1u);  // per port: no registry key, the open
+  EXPECT_EQ(r.unknownLines, 0u);
+}
+
 TEST_F(ReportOnSimLine, OpenFailureAndRegistryLinesBecomeNotes) {
   Trace(5000000);
   sim::SetRegistryKey(true);
