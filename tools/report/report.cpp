@@ -29,7 +29,7 @@ short summary goes to standard output.
   -h, --help         show this text
 
 Exit status: 0 when the report was made (whatever the log tells); 2 for bad
-arguments, a log that can't be read or holds no trace line, or a page that
+arguments, a log that can't be read or is not a trace log, or a page that
 can't be written.
 )";
 
@@ -118,7 +118,8 @@ int RunReport(const std::vector<std::string>& args) {
       (void)std::fprintf(stderr, "tarvo report: %s\n", error.c_str());
       return 2;
     }
-    if (logs[i].records.empty()) {
+    // A log with its header and no line yet is an empty trace, not an error.
+    if (logs[i].records.empty() && !logs[i].header) {
       (void)std::fprintf(stderr, "tarvo report: %s: no trace line in it (not a trace log?)\n",
                          o.logs[i].c_str());
       return 2;

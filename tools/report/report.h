@@ -13,8 +13,8 @@ namespace tarvo::report {
 extern const char kReportUsage[];
 
 // args: the words after "report". Returns the exit status: 0 when the
-// report was made, 2 for bad arguments, a log that can't be read or holds no
-// trace line, or a page that can't be written.
+// report was made, 2 for bad arguments, a log that can't be read or is not a
+// trace log, or a page that can't be written.
 int RunReport(const std::vector<std::string>& args);
 
 }  // namespace tarvo::report

@@ -257,6 +257,8 @@ TEST(ReportCommand, BadArgumentsAndUnreadableLogsExitWithTwo) {
   test::WriteFile("t.txt", "01/02/26 10:00:00 - FC_Finaliza2900\n");
   EXPECT_EQ(RunReport({"-o", "no/such/dir/page.html", "t.txt"}), 2);
   EXPECT_EQ(RunReport({"-o", "page.html", "--", "t.txt"}), 0);
+  test::WriteFile("new.txt", "Arquivo de LOG new.txt:\n\n");
+  EXPECT_EQ(RunReport({"-o", "page.html", "new.txt"}), 0);
   EXPECT_TRUE(test::FileExists("page.html"));
 }
 
