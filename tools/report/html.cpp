@@ -215,6 +215,55 @@ std::string Failures(const Report& r) {
   return s;
 }
 
+// Noise is shown byte by byte in hexadecimal: it is rarely text.
+std::string HexBytes(std::string_view bytes) {
+  static const char* hex = "0123456789abcdef";
+  std::string s;
+  for (char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!s.empty()) s.push_back(' ');
+    s.push_back(hex[u >> 4]);
+    s.push_back(hex[u & 15]);
+  }
+  return s;
+}
+
+// What went wrong on the line in exchanges that still ended well.
+std::string TroubleWords(const Exchange& e) {
+  std::string s;
+  if (e.discarded > 0) {
+    s += Plural(e.discarded, "byte", "bytes") + " of noise before the answer (<code>" +
+         HexBytes(e.discardedBytes) + "</code>): check the cable and the line rate. ";
+  }
+  for (int id : e.staleIds) {
+    s += "a late answer to request " + Num(id) +
+         " discarded: an earlier answer came after its "
+         "time-out. ";
+  }
+  if (e.wokeByBreak) {
+    s += "silent until BREAK attempt " + Num(e.breakAttempts - 1) +
+         " woke it: a slow or dozing printer. ";
+  }
+  if (e.ctsHeld) s += "waited 20 s for CTS to hold after an earlier loss. ";
+  return s;
+}
+
+std::string Trouble(const Report& r) {
+  std::string rows;
+  size_t n = 0;
+  for (const Exchange& e : r.exchanges) {
+    if (IsFailure(e)) continue;
+    const std::string words = TroubleWords(e);
+    if (words.empty() || n++ >= kMaxDetailRows) continue;
+    rows += "<tr data-trouble=\"1\"><td>" + HtmlText(e.stamp) + "</td><td>" +
+            HtmlText(ExchangeName(e)) + "</td><td>" + words + "</td></tr>\n";
+  }
+  if (n == 0) return "";
+  return "<h2 id=\"trouble\">Answered, with trouble on the line</h2>\n<table><tr><th>Time</th>"
+         "<th>Exchange</th><th>What happened</th></tr>\n" +
+         rows + "</table>\n";
+}
+
 std::string Commands(const Figures& f) {
   std::string s =
       "<h2 id=\"commands\">Per command</h2>\n<table><tr><th>Command</th>"
@@ -274,8 +323,8 @@ std::string Html(const std::vector<LogFile>& logs, const Report& r, const Figure
       "<title>TARVO trace report</title>\n";
   s += kStyle;
   s += "</head><body>\n";
-  s += Header(logs, r) + Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Commands(f) +
-       Startups(r);
+  s += Header(logs, r) + Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Trouble(r) +
+       Commands(f) + Startups(r);
   return s + "</body></html>\n";
 }
 

@@ -25,6 +25,7 @@ class Dom(html.parser.HTMLParser):
         self.figures = {}
         self.buckets = {}
         self.failure_rows = 0
+        self.trouble_rows = 0
         self.command_rows = []
         self.bars = {}
         self.scripts = 0
@@ -45,6 +46,8 @@ class Dom(html.parser.HTMLParser):
             self._capture = ("bucket", int(a["data-bucket"]))
         if tag == "tr" and "data-kind" in a:
             self.failure_rows += 1
+        if tag == "tr" and "data-trouble" in a:
+            self.trouble_rows += 1
         if tag == "tr" and "data-command" in a:
             self.command_rows.append(a["data-command"])
 
@@ -124,6 +127,11 @@ def main():
     check(len(dom.buckets) == len(facts["answerSeconds"]), "answer-time buckets missing", failures)
     check(dom.failure_rows == len(facts["failures"]),
           "failure rows: page %d, JSON %d" % (dom.failure_rows, len(facts["failures"])), failures)
+    answered = ("ok", "unfinished")
+    trouble = sum(1 for e in facts["exchanges"] if e["outcome"] in answered and (
+        e["discarded"] or e["staleIds"] or e["wokeByBreak"] or e["ctsHeld"]))
+    check(dom.trouble_rows == trouble,
+          "trouble rows: page %d, JSON %d" % (dom.trouble_rows, trouble), failures)
     check(sorted(dom.command_rows) == sorted(c["command"] for c in facts["commands"]),
           "per-command rows differ from JSON", failures)
     # One timeline bar per exchange, coloured by its outcome.
