@@ -37,8 +37,8 @@ Advice NoAnswerAdvice(const Exchange& e) {
     return {"The read failed",
             "Reading the answer failed with an error of the port, not a time-out: the "
             "device went away (a USB adapter unplugged, the port closed).",
-            "The USB cable and adapter; whether the device still exists; the "
-            "re-open that follows may have failed too (code 6 on the next exchange)."};
+            "The USB cable and adapter; whether the device still exists. When the "
+            "re-open failed too, the next exchanges fail with no CTS (a closed port)."};
   }
   return {"The printer fell silent",
           "No byte came within the time-out; twenty BREAK signals with RTS/DTR pulses "
@@ -80,8 +80,8 @@ Advice AdviceForExchange(const Exchange& e) {
     case Outcome::NoCts: return NoCtsAdvice(e);
     case Outcome::WriteError:
       return {"The request could not be sent",
-              "Writing the request to the port failed; the code says why (6: the port is "
-              "not open, after a re-open that failed).",
+              "Writing the request to the port failed; the code says why (5: the device "
+              "went away).",
               "Whether the device still exists (USB adapter); the earlier failures in the "
               "log; restart the session."};
     case Outcome::Overflow:
