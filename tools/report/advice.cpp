@@ -1,5 +1,6 @@
 // Plain words for what a failure means and what a technician checks.
 #include <cstring>
+#include <iterator>
 
 #include "report/decode.h"
 
@@ -13,21 +14,61 @@ constexpr int kTimedOut = 1460;
 
 }  // namespace
 
-std::string PlatformCodeWords(int code) {
+namespace {
+
+struct CodeWords {
+  int code;
+  const char* words;
+};
+
+// errno on Linux.
+constexpr CodeWords kLinuxCodes[] = {
+    {1, "operation not permitted"},
+    {2, "no such device"},
+    {5, "input/output error: the device went away"},
+    {13, "permission denied (add the user to the dialout group)"},
+    {16, "the device is busy: another program holds it"},
+    {19, "no such device"},
+    {25, "not a serial port (not a terminal)"},
+    {36, "the name is too long"},
+    {110, "time-out of the system"},
+};
+
+// GetLastError on Windows.
+constexpr CodeWords kWindowsCodes[] = {
+    {2, "no such port"},
+    {3, "no such port"},
+    {5, "access denied: another program holds the port"},
+    {22, "the device does not know the command"},
+    {31, "the device does not work (USB adapter unplugged?)"},
+    {87, "a bad parameter"},
+    {121, "time-out of the system"},
+    {995, "the transfer was cancelled"},
+    {1167, "the device is not connected"},
+};
+
+std::string Words(int code, const char* words) { return std::to_string(code) + ": " + words; }
+
+}  // namespace
+
+std::string PlatformCodeWords(int code, bool windows) {
   switch (code) {
-    case kPortNotOpen: return "6: the port is not open (an earlier re-open failed)";
-    case kAlreadyOpen: return "1247: the port is already open in this process";
-    case kTimedOut: return "1460: time-out, no byte came";
-    case 2: return "2: no such device";
-    case 5: return "5: input/output error (the device went away)";
-    case 13: return "13: permission denied";
-    case 16: return "16: the device is busy (held by another program)";
-    case 19: return "19: no such device";
-    case 25: return "25: not a serial device (not a terminal)";
-    case 36: return "36: the name is too long";
+    case kPortNotOpen:
+      // On Linux the trace shows errno as it is, and ENXIO is 6 too.
+      return Words(code, windows ? "the port is not open (an earlier re-open failed)"
+                                 : "the port is not open (an earlier re-open failed), or no "
+                                   "such device or address");
+    case kAlreadyOpen: return Words(code, "the port is already open in this process");
+    case kTimedOut: return Words(code, "time-out, no byte came");
     default: break;
   }
-  return std::to_string(code) + ": an error of the operating system";
+  const CodeWords* begin = windows ? std::begin(kWindowsCodes) : std::begin(kLinuxCodes);
+  const CodeWords* end = windows ? std::end(kWindowsCodes) : std::end(kLinuxCodes);
+  for (const CodeWords* c = begin; c != end; ++c) {
+    if (c->code == code) return Words(code, c->words);
+  }
+  return Words(code,
+               windows ? "an error of Windows (GetLastError)" : "an error of the system (errno)");
 }
 
 namespace {

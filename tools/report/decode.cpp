@@ -11,6 +11,7 @@ namespace tarvo::report {
 namespace {
 
 constexpr int kProtocolFailure = 11010;
+constexpr int kTimedOut = 1460;
 constexpr size_t kShownDiscards = 16;
 
 const std::array<const char*, 11> kCalls = {"EnviaComando",       "IniciaDriver",   "EncerraDriver",
@@ -117,7 +118,7 @@ void Decoder::Phase(const Record& r, const std::string& words) {
 }
 
 void Decoder::AddNote(const Record& r, const char* kind) {
-  out_.notes.push_back({std::string(r.stamp), kind, std::string(r.text)});
+  out_.notes.push_back({std::string(r.stamp), kind, std::string(r.text), ""});
 }
 
 void Decoder::AcceptPending() {
@@ -238,9 +239,12 @@ void Decoder::Engine(const Record& r, std::string_view m) {
     Exchange& e = Current(r);
     e.retRead = IntAfter(m, "retRead=");
     e.reopened = true;
+    if (e.retRead != kTimedOut) e.codeWords = PlatformCodeWords(e.retRead, r.crlf);
     Fail(r, Outcome::NoAnswer, "Erro de Recepcao", m);
   } else if (Starts(m, "retWrite=")) {
-    Current(r).retWrite = IntAfter(m, "retWrite=");
+    Exchange& e = Current(r);
+    e.retWrite = IntAfter(m, "retWrite=");
+    e.codeWords = PlatformCodeWords(e.retWrite, r.crlf);
     Fail(r, Outcome::WriteError, "Erro de Transmissao", m);
   } else if (Starts(m, "CTS_") && m.size() >= 5) {
     if (m[4] != '3') EndUnfinished();
@@ -353,7 +357,8 @@ void Decoder::Session(const Record& r, std::string_view call, std::string_view m
       Phase(r, "a bad field in CommSettings: 115200 baud");
     } else if (Starts(m, "Erro [")) {
       AddNote(r, "open-failed");
-      Phase(r, "open failed: " + PlatformCodeWords(IntAfter(m, "Erro [")));
+      out_.notes.back().codeWords = PlatformCodeWords(IntAfter(m, "Erro ["), r.crlf);
+      Phase(r, "open failed: " + out_.notes.back().codeWords);
     } else {
       Phase(r, "device " + std::string(m));
     }

@@ -51,6 +51,7 @@ struct Exchange {
   std::string errorName;
   std::string circumstance;
   std::string detail;          // the failure line's figures ("retRead=1460 ...")
+  std::string codeWords;       // what the code in it means, when it is the system's
   int discarded = 0;           // bytes thrown away while waiting for '{'
   std::string discardedBytes;  // the first few of them
   std::vector<int> staleIds;   // answers with another id, discarded
@@ -86,8 +87,9 @@ struct Startup {  // one FC_Inicializa
 // the registry file, a refused call).
 struct Note {
   std::string stamp;
-  std::string kind;  // a stable key ("open-failed", "no-registry", ...)
-  std::string line;  // the trace text
+  std::string kind;       // a stable key ("open-failed", "no-registry", ...)
+  std::string line;       // the trace text
+  std::string codeWords;  // for an open failure: what its code means
 };
 
 struct Report {
@@ -113,8 +115,10 @@ struct Advice {
 Advice AdviceForExchange(const Exchange& e);
 Advice AdviceForNote(const Note& n);
 
-// What a platform code in "Erro [N] na inicializacao da COM" or
-// "retRead=N"/"retWrite=N" stands for, in a few words.
-std::string PlatformCodeWords(int code);
+// What a code in "Erro [N] na inicializacao da COM" or "retRead=N" /
+// "retWrite=N" stands for, in a few words: the driver's own codes (6 port
+// not open, 1247 already open, 1460 time-out), else the system's number,
+// errno on Linux and GetLastError on Windows (a log with CR LF line ends).
+std::string PlatformCodeWords(int code, bool windows);
 
 }  // namespace tarvo::report

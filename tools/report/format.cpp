@@ -43,6 +43,7 @@ std::string ExchangeName(const Exchange& e) {
 std::string WhatHappened(const Exchange& e) {
   std::string s = OutcomeWords(e.outcome);
   if (!e.detail.empty()) s += " (" + e.detail + ")";
+  if (!e.codeWords.empty()) s += ": " + e.codeWords;
   if (e.outcome == Outcome::PrinterError) {
     s += ": " + Num(e.code) + " " + e.errorName;
     if (!e.circumstance.empty()) s += ", " + e.circumstance;

@@ -201,8 +201,9 @@ std::string Failures(const Report& r) {
   }
   for (const Note& note : r.notes) {
     if (n++ >= kMaxDetailRows) continue;
-    rows += FailureRow(note.stamp, "<code>" + HtmlText(note.line) + "</code>", AdviceForNote(note),
-                       note.kind.c_str());
+    const std::string words = note.codeWords.empty() ? "" : "<br>" + HtmlText(note.codeWords);
+    rows += FailureRow(note.stamp, "<code>" + HtmlText(note.line) + "</code>" + words,
+                       AdviceForNote(note), note.kind.c_str());
   }
   if (n == 0) return s + "<p class=\"ok\">No failure: every exchange was answered.</p>\n";
   s += "<table><tr><th>Time</th><th>What happened</th><th>What it means</th><th>What to "

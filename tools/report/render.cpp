@@ -153,7 +153,8 @@ std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const
     ++k.second;
   }
   for (const auto& [kind, k] : kinds) {
-    s += "Note: " + k.first->stamp + " " + PlainText(k.first->line) + " - " +
+    s += "Note: " + k.first->stamp + " " + PlainText(k.first->line) +
+         (k.first->codeWords.empty() ? "" : " (" + k.first->codeWords + ")") + " - " +
          AdviceForNote(*k.first).title +
          (k.second > 1 ? " (" + Plural(k.second, "time", "times") + ")" : "") + "\n";
   }
@@ -243,8 +244,8 @@ std::string JsonFailures(const Report& r) {
     const Advice a = AdviceForNote(n);
     s += (first ? "" : ",") + std::string("{\"time\":") + JsonText(n.stamp) +
          ",\"kind\":" + JsonText(n.kind) + ",\"line\":" + JsonText(n.line) +
-         ",\"title\":" + JsonText(a.title) + ",\"meaning\":" + JsonText(a.meaning) +
-         ",\"check\":" + JsonText(a.check) + "}";
+         ",\"codeWords\":" + JsonText(n.codeWords) + ",\"title\":" + JsonText(a.title) +
+         ",\"meaning\":" + JsonText(a.meaning) + ",\"check\":" + JsonText(a.check) + "}";
     first = false;
   }
   return s + "]";

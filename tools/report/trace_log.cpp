@@ -36,13 +36,15 @@ struct Line {
   size_t begin;
   size_t end;
   size_t next;  // just after the '\n', or the end of the text
+  bool crlf;
 };
 
 Line LineAt(std::string_view text, size_t at) {
   const size_t nl = text.find('\n', at);
-  Line l{at, nl == std::string_view::npos ? text.size() : nl, 0};
+  Line l{at, nl == std::string_view::npos ? text.size() : nl, 0, false};
   l.next = nl == std::string_view::npos ? text.size() : nl + 1;
-  if (l.end > l.begin && text[l.end - 1] == '\r') --l.end;
+  l.crlf = l.end > l.begin && text[l.end - 1] == '\r';
+  if (l.crlf) --l.end;
   return l;
 }
 
@@ -126,6 +128,7 @@ void ReadRecords(LogFile* log, int fileIndex) {
       r.text = line.substr(kStampLength + kStampEnd.size());
       r.file = fileIndex;
       r.offset = l.begin;
+      r.crlf = l.crlf;
       segments.back().records.push_back(r);
       current = &segments.back().records.back();
     } else if (current != nullptr && !cut && Continues(current->text, line)) {

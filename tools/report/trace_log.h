@@ -28,6 +28,7 @@ struct Record {
   std::string_view text;
   int file = 0;       // index of the log it came from
   size_t offset = 0;  // of its stamp in that log
+  bool crlf = false;  // ended with CR LF: written on Windows
 };
 
 struct LogFile {

@@ -14,6 +14,7 @@
 #include "driver/driver_state.h"
 #include "facade/fc_state.h"
 #include "report/decode.h"
+#include "report/format.h"
 #include "report/render.h"
 #include "report/trace_log.h"
 #include "serial/sim/sim_line.h"
@@ -217,6 +218,26 @@ TEST(ReportReading, LineEndsInsideLinesAndWindowsLineEnds) {
     EXPECT_EQ(r.exchanges[0].discardedBytes, "\n");
     EXPECT_EQ(r.exchanges[0].Seconds(), 1);
     EXPECT_EQ(r.unknownLines, 0u);
+  }
+}
+
+// A code in a trace line is the system's own number: errno in a Linux log,
+// GetLastError in a Windows one (told by its CR LF line ends).
+TEST(ReportReading, SystemCodesAreReadForTheSystemThatWroteTheLog) {
+  for (const bool windows : {false, true}) {
+    const std::string eol = windows ? "\r\n" : "\n";
+    LogFile log;
+    log.content = "01/02/26 10:00:00 - IniciaDriver2900 Erro [5] na inicializacao da COM" + eol +
+                  "01/02/26 10:00:01 - EnviaComando2900 bufTx={5;LeTexto;;13} " + eol +
+                  "01/02/26 10:00:09 - EnviaComando2900 retRead=6 bRetrans=0 dwRead=0" + eol;
+    ReadRecords(&log, 0);
+    const Report r = Decode(log.records);
+    ASSERT_EQ(r.notes.size(), 1u);
+    EXPECT_EQ(r.notes[0].codeWords, windows ? "5: access denied: another program holds the port"
+                                            : "5: input/output error: the device went away");
+    ASSERT_EQ(r.exchanges.size(), 1u);
+    EXPECT_EQ(r.exchanges[0].codeWords.find("or no such device") != std::string::npos, !windows);
+    EXPECT_NE(WhatHappened(r.exchanges[0]).find("the port is not open"), std::string::npos);
   }
 }
 
