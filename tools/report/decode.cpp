@@ -317,8 +317,11 @@ void Decoder::StartupLine(const Record& r, std::string_view m) {
   }
 }
 
+// An exchange ends by its own lines: a facade or session line from another
+// thread may come in the middle of one (a refused FC_Operacao, an
+// EncerraDriver that closes the port under it). Only a start-up or a new
+// session ends an exchange whose end the log does not tell.
 void Decoder::Facade(const Record& r, std::string_view call, std::string_view m) {
-  EndUnfinished();
   if (call == "FC_Operacao") {
     Operation op;
     op.time = r.time;
@@ -329,6 +332,7 @@ void Decoder::Facade(const Record& r, std::string_view call, std::string_view m)
     out_.operations.push_back(op);
     op_ = static_cast<int>(out_.operations.size() - 1);
   } else if (call == "FC_Inicializa") {
+    EndUnfinished();
     op_ = -1;
     StartupLine(r, m);
   } else {  // FC_Finaliza
@@ -363,7 +367,6 @@ void Decoder::Session(const Record& r, std::string_view call, std::string_view m
       Phase(r, "device " + std::string(m));
     }
   } else if (call == "EncerraDriver") {
-    EndUnfinished();
     op_ = -1;
   } else if (call == "DefineTimeout") {
     if (m.find("diferente de fArq") != std::string_view::npos) AddNote(r, "wrong-handle");

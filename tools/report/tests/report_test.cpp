@@ -241,6 +241,26 @@ TEST(ReportReading, SystemCodesAreReadForTheSystemThatWroteTheLog) {
   }
 }
 
+// Lines of another thread inside an exchange (a refused FC_Operacao, an
+// EncerraDriver that closes the port under it) do not end it.
+TEST(ReportReading, AnotherThreadsLinesInsideAnExchangeDoNotEndIt) {
+  LogFile log;
+  log.content =
+      "01/02/26 10:00:00 - FC_Operacao2900 numParam=0 Cmd=LeMoeda\n"
+      "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeMoeda;;13} \n"
+      "01/02/26 10:00:01 - FC_Operacao2900 numParam=0 Cmd=AbreCupom\n"
+      "01/02/26 10:00:02 - EncerraDriver2900 Handle=1\n"
+      "01/02/26 10:00:02 - EnviaComando2900 CTS_3 OUT\n"
+      "01/02/26 10:00:02 - ExecutaComando2900 retCom=-1\n";
+  ReadRecords(&log, 0);
+  const Report r = Decode(log.records);
+  ASSERT_EQ(r.exchanges.size(), 1u);
+  EXPECT_EQ(r.exchanges[0].command, "LeMoeda");
+  EXPECT_EQ(r.exchanges[0].outcome, Outcome::NoCts);
+  EXPECT_EQ(r.exchanges[0].operation, 0);
+  EXPECT_EQ(r.exchanges[0].Seconds(), 2);
+}
+
 // The page carries every figure under the name JSON gives it, holds no
 // script and refers to nothing outside itself.
 TEST(ReportPage, SelfContainedAndCarriesEveryFigure) {
