@@ -19,7 +19,7 @@ constexpr size_t kMaxDetailRows = 200;
 const char kStyle[] = R"(<style>
 body{font:14px/1.45 system-ui,sans-serif;margin:24px;color:#212121;max-width:1000px}
 h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:28px 0 8px;border-bottom:1px solid #ddd}
-.sub{color:#616161}.tiles{display:flex;flex-wrap:wrap;gap:8px;margin:14px 0}
+.sub{color:#616161}.verdict{background:#fff8e1;border-left:4px solid #f9a825;padding:8px 12px}.tiles{display:flex;flex-wrap:wrap;gap:8px;margin:14px 0}
 .tile{border:1px solid #ddd;border-radius:6px;padding:6px 10px;min-width:96px}
 .tile b{display:block;font-size:20px}.tile.bad b{color:#c62828}
 table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:4px 6px;border-bottom:1px solid #eee;vertical-align:top}
@@ -324,8 +324,9 @@ std::string Html(const std::vector<LogFile>& logs, const Report& r, const Figure
       "<title>TARVO trace report</title>\n";
   s += kStyle;
   s += "</head><body>\n";
-  s += Header(logs, r) + Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Trouble(r) +
-       Commands(f) + Startups(r);
+  s += Header(logs, r) + "<p class=\"verdict\" id=\"verdict\">" + HtmlText(Verdict(r)) + "</p>\n" +
+       Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Trouble(r) + Commands(f) +
+       Startups(r);
   return s + "</body></html>\n";
 }
 

@@ -51,6 +51,48 @@ Figures Count(const Report& r) {
   return f;
 }
 
+std::string Verdict(const Report& r) {
+  if (r.exchanges.empty()) return "No exchange with the printer in the log.";
+  // The failures that end the log: the printer stopped answering.
+  size_t run = 0;
+  while (run < r.exchanges.size() &&
+         IsProtocolFailure(r.exchanges[r.exchanges.size() - 1 - run].outcome)) {
+    ++run;
+  }
+  // Without frames in the log an answered operation leaves no exchange: one
+  // after the failures means the printer answered again.
+  const int lastOperation = r.exchanges.back().operation;
+  if (!r.verbose && lastOperation >= 0 &&
+      static_cast<size_t>(lastOperation) + 1 < r.operations.size()) {
+    run = 0;
+  }
+  if (run > 0) {
+    const Exchange& first = r.exchanges[r.exchanges.size() - run];
+    const Exchange& last = r.exchanges.back();
+    const Advice a = AdviceForExchange(last);
+    return "The printer stopped answering at " + first.stamp + ": the last " +
+           Plural(static_cast<int64_t>(run), "exchange", "exchanges") + " failed (" +
+           OutcomeWords(last.outcome) + "). " + a.title + ". Check: " + a.check;
+  }
+  std::array<int, kOutcomeCount> kinds{};
+  for (const Exchange& e : r.exchanges) ++kinds[static_cast<size_t>(e.outcome)];
+  int worst = -1;
+  for (int o = 0; o < kOutcomeCount; ++o) {
+    if (IsProtocolFailure(static_cast<Outcome>(o)) && kinds[o] > 0 &&
+        (worst < 0 || kinds[o] > kinds[worst])) {
+      worst = o;
+    }
+  }
+  if (worst >= 0) {
+    return "Failures came and went, and the printer answered after them; the most frequent: " +
+           std::string(OutcomeWords(static_cast<Outcome>(worst))) + " (" + Num(kinds[worst]) + ").";
+  }
+  return "Every exchange was answered" +
+         std::string(kinds[static_cast<size_t>(Outcome::PrinterError)] > 0
+                         ? "; the printer refused some commands (see the failures)."
+                         : ".");
+}
+
 std::vector<std::pair<std::string, int>> NamedFigures(const Figures& f) {
   std::vector<std::pair<std::string, int>> v = {{"exchanges", f.exchanges},
                                                 {"answered", f.outcomes[0]},
@@ -110,6 +152,7 @@ std::string FailureKinds(const Figures& f) {
 
 std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const Figures& f) {
   std::string s = LogsLine(logs);
+  s += "Verdict: " + Verdict(r) + "\n";
   if (r.records > 0) s += "Period: " + r.firstStamp + " to " + r.lastStamp + "\n";
   s += "Exchanges: " + Num(f.exchanges) + ": " + Num(f.outcomes[0]) + " answered, " +
        Num(f.outcomes[1]) + " refused by the printer, " + Num(f.failed) + " failed";
@@ -259,6 +302,7 @@ std::string Json(const std::vector<LogFile>& logs, const Report& r, const Figure
   s += ",\"lines\":" + Num(static_cast<int64_t>(r.records)) +
        ",\"unknownLines\":" + Num(static_cast<int64_t>(r.unknownLines)) +
        ",\"framesTraced\":" + (r.verbose ? "true" : "false");
+  s += ",\"verdict\":" + JsonText(Verdict(r));
   s += ",\"figures\":{";
   bool first = true;
   for (const auto& [name, value] : NamedFigures(f)) {

@@ -42,6 +42,11 @@ struct Figures {
 
 Figures Count(const Report& r);
 
+// One sentence for the technician: whether the printer stopped answering at
+// the end of the log and why, whether failures came and went, or that all
+// was answered.
+std::string Verdict(const Report& r);
+
 std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const Figures& f);
 std::string Json(const std::vector<LogFile>& logs, const Report& r, const Figures& f);
 std::string Html(const std::vector<LogFile>& logs, const Report& r, const Figures& f);

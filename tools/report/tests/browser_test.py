@@ -26,6 +26,7 @@ class Dom(html.parser.HTMLParser):
         self.buckets = {}
         self.failure_rows = 0
         self.trouble_rows = 0
+        self.verdict = None
         self.command_rows = []
         self.bars = {}
         self.scripts = 0
@@ -40,7 +41,9 @@ class Dom(html.parser.HTMLParser):
             self._in_svg += 1
         if tag == "rect" and "data-outcome" in a:
             self.bars[a["data-outcome"]] = self.bars.get(a["data-outcome"], 0) + 1
-        if "data-figure" in a:
+        if a.get("id") == "verdict":
+            self._capture = ("verdict", None)
+        elif "data-figure" in a:
             self._capture = ("figure", a["data-figure"])
         elif "data-bucket" in a:
             self._capture = ("bucket", int(a["data-bucket"]))
@@ -58,7 +61,10 @@ class Dom(html.parser.HTMLParser):
     def handle_data(self, data):
         if self._capture:
             kind, key = self._capture
-            (self.figures if kind == "figure" else self.buckets)[key] = int(data)
+            if kind == "verdict":
+                self.verdict = data
+            else:
+                (self.figures if kind == "figure" else self.buckets)[key] = int(data)
             self._capture = None
 
 
@@ -117,6 +123,8 @@ def main():
     dom.feed(dom_text)
     failures = []
     check(dom.scripts == 0, "the page holds a script", failures)
+    check(dom.verdict == facts["verdict"], "verdict: page %r, JSON %r"
+          % (dom.verdict, facts["verdict"]), failures)
     check(len(dom.figures) >= 10, "figures missing from the page: %s" % dom.figures, failures)
     for name, value in dom.figures.items():
         check(facts["figures"].get(name) == value,
