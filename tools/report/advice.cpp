@@ -30,8 +30,13 @@ constexpr CodeWords kLinuxCodes[] = {
     {16, "the device is busy: another program holds it"},
     {19, "no such device"},
     {25, "not a serial port (not a terminal)"},
+    {22, "a setting acknowledged with another value (network port)"},
     {36, "the name is too long"},
-    {110, "time-out of the system"},
+    {93, "the network server refuses the Com Port option"},
+    {104, "the network connection was reset or ended"},
+    {110, "time-out of the system (a network port did not connect or answer)"},
+    {111, "the network connection was refused"},
+    {113, "the network host was not found"},
 };
 
 // GetLastError on Windows.
@@ -45,6 +50,11 @@ constexpr CodeWords kWindowsCodes[] = {
     {121, "time-out of the system"},
     {995, "the transfer was cancelled"},
     {1167, "the device is not connected"},
+    {10043, "the network server refuses the Com Port option"},
+    {10054, "the network connection was reset or ended"},
+    {10060, "the network port did not connect or answer in time"},
+    {10061, "the network connection was refused"},
+    {11001, "the network host was not found"},
 };
 
 std::string Words(int code, const char* words) { return std::to_string(code) + ": " + words; }
