@@ -29,7 +29,7 @@ constexpr CodeWords kLinuxCodes[] = {
     {13, "permission denied (add the user to the dialout group)"},
     {16, "the device is busy: another program holds it"},
     {19, "no such device"},
-    {25, "not a serial port (not a terminal)"},
+    {25, "not a serial port (not a terminal): the library opens terminal devices only"},
     {22, "a setting acknowledged with another value (network port)"},
     {36, "the name is too long"},
     {93, "the network server refuses the Com Port option"},
