@@ -60,20 +60,10 @@ OVERLAPPED* OverlappedOf(IoRecord* record) {
 
 uint32_t Result(BOOL ok) { return ok ? 0 : static_cast<uint32_t>(GetLastError()); }
 
-// "COM" followed by digits only.
-bool IsComName(const char* name) {
-  if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm') return false;
-  if (name[3] == '\0') return false;
-  for (const char* p = name + 3; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-  }
-  return true;
-}
-
 // COM ports are opened in the device namespace, "\\.\COMn": the plain name
 // reaches only COM1 to COM9.
 bool DevicePath(const char* name, char (&path)[64]) {
-  if (!IsComName(name)) return CopyText(path, name);
+  if (!winnet::IsComName(name)) return CopyText(path, name);
   return CopyText(path, "\\\\.\\") && AppendText(path, name);
 }
 

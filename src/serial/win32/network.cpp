@@ -230,7 +230,6 @@ uint32_t Escape(Device* d, sys::Escape code) {
 
 }  // namespace
 
-// "COM" and digits, without regard to case.
 bool IsComName(const char* name) {
   if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm') return false;
   if (name[3] == '\0') return false;

@@ -19,6 +19,9 @@
 
 namespace tarvo::sys::winnet {
 
+// "COM" and digits, without regard to case: a name the port map may hold.
+bool IsComName(const char* name);
+
 // Whether the driver's device name is a network port: a URL, or a COM name
 // mapped to one. *url receives the URL.
 bool Claims(const char* name, char (&url)[256]);
