@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/loopback.h"
 #include "tarvo.h"
 
 namespace {
@@ -64,28 +65,12 @@ std::string StartEmulator(pid_t* pid) {
   return line;
 }
 
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // Ready once a connection is served; the probe waits for ser2net's end of
 // it so that the one connection it serves is free again.
 bool AwaitServer(uint16_t port) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    const int fd = tarvo::test::ConnectLoopback(port);
+    if (fd >= 0) {
       shutdown(fd, SHUT_WR);
       char b[256];
       while (read(fd, b, sizeof b) > 0) {
@@ -93,7 +78,6 @@ bool AwaitServer(uint16_t port) {
       close(fd);
       return true;
     }
-    close(fd);
     poll(nullptr, 0, 10);
   }
   return false;
@@ -171,7 +155,7 @@ int main(int argc, char** argv) {
   const std::string config = std::string(dir) + "/ser2net.yaml";
   const std::string pidFile = std::string(dir) + "/ser2net.pid";
   const int cfd = open(config.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const uint16_t port = FreePort();
+  const uint16_t port = tarvo::test::FreeLoopbackPort();
   const std::string yaml =
       "connection: &printer\n    accepter: telnet(rfc2217),tcp(nodelay),"
       "127.0.0.1," +

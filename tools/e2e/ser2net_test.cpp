@@ -27,6 +27,7 @@
 #include "driver/driver_state.h"
 #include "e2e/driver_calls.h"
 #include "e2e/emulator_process.h"
+#include "e2e/loopback.h"
 #include "support/frames.h"
 #include "support/fresh_state.h"
 #include "support/pty.h"
@@ -38,31 +39,6 @@ namespace tarvo::test {
 namespace {
 
 constexpr const char* kRfc2217Accepter = "telnet(rfc2217),tcp(nodelay)";
-
-uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-int ConnectLoopback(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // ser2net serving `device` on 127.0.0.1 with the given accepter.
 class Ser2net {
