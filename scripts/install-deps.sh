@@ -19,6 +19,12 @@ packages=(
   wine32:i386
   # tarvo report's page is checked in a real browser (headless)
   chromium
+  # the tools' JSON output (header-only, also for the MinGW build)
+  nlohmann-json3-dev
+  # the Java binding: JNA and a JDK (javac and jar, driven from CMake)
+  default-jdk-headless libjna-java
+  # the Debian package is checked with lintian (make package)
+  lintian
 )
 
 missing=()
