@@ -11,7 +11,9 @@ Two layers, standard library only (ctypes):
 * ``Printer``: one session as a context manager. ``run(command, **params)``
   stages the parameters, runs the command and returns a ``Result`` (code,
   error name, circumstance and the requested values); a protocol failure
-  (no valid answer from the printer, code 11010) raises ``ProtocolError``.
+  (no valid answer from the printer, code 11010) raises ``ProtocolError``,
+  or ``OutcomeUnknownError`` for a command that changes the printer's state
+  (``Printer.retransmit()`` repeats it safely).
 
 The library is looked for in the environment variable TARVO_LIBRARY (a file
 path), then under its usual names: on Windows ``tarvo.dll`` beside this
@@ -56,6 +58,7 @@ __all__ = [
     # idiomatic layer
     "Printer", "Result", "Param", "Plain", "Quoted", "Date", "Time",
     "TarvoError", "ProtocolError", "PrinterError", "PortError", "explain_port",
+    "OutcomeUnknownError", "STATE_CHANGING_COMMANDS", "changes_printer_state",
 ]
 
 # ---- Result codes and bounds (as in tarvo.h) ------------------------------
@@ -585,6 +588,53 @@ class ProtocolError(TarvoError):
         self.circumstance = circumstance
 
 
+#: The commands that change what the printer holds (a receipt opened, an
+#: item sold, a payment...). The library's own list; a test compares them.
+STATE_CHANGING_COMMANDS = (
+    "AbreCupom", "VendeItem", "PagaCupom", "EncerraCupom", "CancelaCupom",
+    "AbreCreditoDebito", "ImprimeTexto", "EncerraCreditoDebito", "EmiteReducaoZ",
+)
+
+# The two circumstances that only an exchange whose request was written
+# whole can end with: the answer never came, or came damaged. "Sem sinal de
+# CTS" comes both before the request is written and after it (CTS lost while
+# the answer is awaited, as when the printer drops it while it prints), and
+# "Erro de Transmissao" may follow a write that got part or all of the
+# frame out; neither proves that nothing reached the printer.
+_SENT_WHOLE = ("Erro de Recepcao", "Erro de Secao ou CRC")
+
+
+def changes_printer_state(command: str) -> bool:
+    """Whether ``command`` (spelt exactly) is in STATE_CHANGING_COMMANDS."""
+    return command in STATE_CHANGING_COMMANDS
+
+
+class OutcomeUnknownError(ProtocolError):
+    """A command that changes the printer's state got no valid answer.
+
+    The rule, the same in every binding: any protocol failure (11010) of a
+    command in STATE_CHANGING_COMMANDS, whatever its circumstance, since
+    none of them proves that the printer did not carry the command out.
+    ``request_sent`` is True when the circumstance proves that the request
+    went out whole ("Erro de Recepcao", "Erro de Secao ou CRC"), False
+    when it leaves that open; either way the outcome is unknown.
+
+    Do not simply run the command again: that can register a sale twice.
+    Repeat it with ``Printer.retransmit()`` (same id: a printer that carried
+    it out answers from memory), or check the printer first (a reading
+    command, or the receipt) and then call ``Printer.resolve_unknown()``.
+    """
+
+    def __init__(self, command: str, name: str, circumstance: str, *, refused: bool = False):
+        super().__init__(command, name, circumstance)
+        self.request_sent = circumstance in _SENT_WHOLE
+        head = (f"{command}: not sent again, the outcome of the same command is still unknown"
+                if refused else str(self))
+        self.args = (f"{head}; the printer may have carried it out: check the printer (a reading "
+                     f"command, or the receipt) before repeating it, or repeat it with "
+                     f"retransmit(), which the printer does not carry out twice",)
+
+
 class PrinterError(TarvoError):
     """The printer answered and refused the command (Result.check())."""
 
@@ -659,6 +709,13 @@ class Printer:
 
     The library has one session per process: a second open Printer raises
     TarvoError(-11).
+
+    A command of STATE_CHANGING_COMMANDS that gets no valid answer raises
+    OutcomeUnknownError: the printer may have carried it out. Until the
+    host settles that (``retransmit()``, ``resolve_unknown()``, or another
+    state-changing command answered), running the very same command with
+    the same parameters again is refused before anything is sent, so that
+    a blind repeat can't register it twice.
     """
 
     def __init__(self, port: str | bytes, *, facade: bool = False, timeout_ms: int | None = None):
@@ -666,6 +723,11 @@ class Printer:
         self.facade = facade
         self.timeout_ms = timeout_ms
         self.handle: int | None = None
+        # (command, staged parameters) of the last new command sent, which
+        # is what the driver's retransmission repeats, and of the command
+        # whose outcome is unknown, if any.
+        self._last_sent: tuple | None = None
+        self._unknown: tuple | None = None
 
     # -- life cycle
     def open(self) -> "Printer":
@@ -729,9 +791,10 @@ class Printer:
         blanks between names). ``timeout_ms`` is the per-byte answer
         time-out for this command (at least 5000).
 
-        Raises ProtocolError when the printer gave no valid answer and
-        TarvoError when the driver refused the call; a printer error is
-        returned in the Result (see Result.check()).
+        Raises ProtocolError when the printer gave no valid answer
+        (OutcomeUnknownError for a state-changing command) and TarvoError
+        when the driver refused the call; a printer error is returned in
+        the Result (see Result.check()).
         """
         if self.handle is None:
             raise TarvoError("the printer session is not open", BAD_HANDLE)
@@ -743,22 +806,78 @@ class Printer:
         staged = [_check_param(name, _as_param(value)) for name, value in items.items()]
         names = _names(returns)
         timeout = self.timeout_ms if timeout_ms is None else timeout_ms
+        key = (command, tuple(staged))
         with _lock:
+            if self._unknown == key:
+                raise OutcomeUnknownError(command, "", "", refused=True)
             if self.facade:
                 code = self._run_facade(command, staged, timeout)
             else:
                 code = self._run_driver(command, staged, timeout)
+            self._last_sent = key
+            return self._outcome(key, code, names)
+
+    def retransmit(self, returns: str | Iterable[str] = ()) -> Result:
+        """Sends the last command again, with its frame id and parameters
+        (ExecutaComando with an empty name), and returns its Result.
+
+        The printer takes a request whose id, command and parameters equal
+        those of the last request it received for a repeat: it answers
+        again from memory and does not carry it out a second time; if the
+        first request never reached it, it carries this one out. Either
+        way the command counts once. That holds as long as no other request
+        reached the printer in between and it was not switched off, so call
+        this right after the failure, before any other command (a reading
+        command sent to check makes the last command a different one: then
+        this is refused with RuntimeError). Raises like ``run``.
+        """
+        if self.handle is None:
+            raise TarvoError("the printer session is not open", BAD_HANDLE)
+        names = _names(returns)
+        with _lock:
+            key = self._last_sent
+            if key is None:
+                raise RuntimeError("nothing to retransmit: no command was sent in this session")
+            if self._unknown is not None and self._unknown != key:
+                raise RuntimeError(
+                    f"a retransmission would repeat {key[0]}, not {self._unknown[0]} whose outcome "
+                    "is unknown: check the printer, then call resolve_unknown()")
             h = self.handle
-            name, circumstance = ObtemNomeErro(h), ObtemCircunstancia(h)
-            if code == PROTOCOL_FAILURE:
-                raise ProtocolError(command, name, circumstance)
-            values = {}
-            if code == OK:
-                for wanted in names:
-                    n, value = Retorno(h, wanted)
-                    if n < 0:
-                        raise TarvoError(f"{command}: Retorno({wanted!r}) gave {n}", n)
-                    values[wanted] = value
+            result = ExecutaComando(h, "")
+            if result == BUSY:
+                raise TarvoError(f"{key[0]}: another command is still running", BUSY)
+            if result not in (ANSWERED, EXCHANGE_FAILED):
+                self._refuse(result, key[0])
+            code = ObtemCodErro(h)
+            if result == EXCHANGE_FAILED and code == OK:
+                code = PROTOCOL_FAILURE
+            return self._outcome(key, code, names)
+
+    def resolve_unknown(self) -> None:
+        """Tells the Printer that the host has checked the printer after an
+        OutcomeUnknownError: the same command may be run again."""
+        with _lock:
+            self._unknown = None
+
+    def _outcome(self, key: tuple, code: int, names: list) -> Result:
+        """The Result of the exchange just made (the lock held)."""
+        command = key[0]
+        h = self.handle
+        name, circumstance = ObtemNomeErro(h), ObtemCircunstancia(h)
+        if code == PROTOCOL_FAILURE:
+            if changes_printer_state(command):
+                self._unknown = key
+                raise OutcomeUnknownError(command, name, circumstance)
+            raise ProtocolError(command, name, circumstance)
+        if changes_printer_state(command):
+            self._unknown = None  # answered: the printer's state is known again
+        values = {}
+        if code == OK:
+            for wanted in names:
+                n, value = Retorno(h, wanted)
+                if n < 0:
+                    raise TarvoError(f"{command}: Retorno({wanted!r}) gave {n}", n)
+                values[wanted] = value
         return Result(command, code, name, circumstance, values)
 
     def _run_driver(self, command: str, staged, timeout: int | None) -> int:

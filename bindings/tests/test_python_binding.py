@@ -282,5 +282,66 @@ class SessionLifecycle(EmulatorCase):
         self.assertEqual(errors, [])
 
 
+class OutcomeUnknown(EmulatorCase):
+    """A sale item whose answer was lost counts once, whatever the host does."""
+
+    def _sell(self, p):
+        return p.run("VendeItem", "NumeroItem", Descricao="Queijo minas",
+                     PrecoUnitario=decimal.Decimal("20.00"))
+
+    def _lost_answer(self, fault, facade):
+        p = tarvo.Printer(self.emu.path, facade=facade).open()
+        self.addCleanup(p.close)
+        p.run("AbreCupom").check()
+        self.emu.arm(fault)
+        with self.assertRaises(tarvo.OutcomeUnknownError) as ctx:
+            self._sell(p)
+        self.assertIsInstance(ctx.exception, tarvo.ProtocolError)  # old handlers still catch it
+        self.assertEqual(ctx.exception.code, tarvo.PROTOCOL_FAILURE)
+        self.assertEqual(ctx.exception.circumstance, "Erro de Recepcao")
+        self.assertTrue(ctx.exception.request_sent)
+        self.assertIn("check the printer", str(ctx.exception))
+        # A blind repeat of the very same sale is refused before it is sent.
+        before = len(self.emu.requests())
+        with self.assertRaises(tarvo.OutcomeUnknownError):
+            self._sell(p)
+        self.assertEqual(len(self.emu.requests()), before)
+        return p
+
+    def _counted_once(self, p):
+        self.assertEqual(self.emu.paper().count("Queijo minas"), 1, self.emu.paper())
+        self.assertEqual(p.run("VendeItem", "NumeroItem", Descricao="Pao",
+                               PrecoUnitario=1)["NumeroItem"], "2")
+
+    def test_cut_answer_then_retransmissions_count_once(self):
+        p = self._lost_answer("cut 1", facade=False)
+        first = self.emu.requests()[-1]
+        self.assertEqual(p.retransmit("NumeroItem")["NumeroItem"], "1")
+        self.assertEqual(p.retransmit("NumeroItem")["NumeroItem"], "1")
+        self.assertEqual(self.emu.requests()[-2:], [first, first])  # same id, same frame
+        self._counted_once(p)
+
+    def test_silence_through_the_facade_then_a_check_and_no_retransmission(self):
+        p = self._lost_answer("silence 1", facade=True)
+        # The host checks with a reading command; a retransmission would now
+        # repeat that command, not the sale, and is refused.
+        p.run("LeInteiro", "ValorInteiro", NomeInteiro="ECF")
+        with self.assertRaises(RuntimeError):
+            p.retransmit()
+        with self.assertRaises(tarvo.OutcomeUnknownError):
+            self._sell(p)
+        p.resolve_unknown()
+        self._counted_once(p)
+
+    def test_reading_commands_keep_the_plain_protocol_error(self):
+        with tarvo.Printer(self.emu.path) as p:
+            self.emu.arm("badlength 1")
+            with self.assertRaises(tarvo.ProtocolError) as ctx:
+                p.run("LeTexto", "ValorTexto", NomeTexto="NumeroSerieECF")
+            self.assertNotIsInstance(ctx.exception, tarvo.OutcomeUnknownError)
+            # A reading command can be retransmitted freely.
+            self.assertEqual(p.retransmit("ValorTexto")["ValorTexto"], "EMU0000001")
+
+
 if __name__ == "__main__":
     unittest.main()
