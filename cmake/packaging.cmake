@@ -52,6 +52,12 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/tarvo.py)
   install(FILES bindings/python/tarvo.py DESTINATION ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages)
 endif()
+# The Java binding beside Debian's JNA, whose jna.jar its manifest names.
+if(TARGET tarvo_java)
+  get_target_property(TARVO_JAR tarvo_java JAR_FILE)
+  install(FILES ${TARVO_JAR} DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjna-java (>= 5)")
+endif()
 install(FILES packaging/registry.reg
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME registry.reg.example)
 install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
