@@ -12,8 +12,10 @@
 //    stages typed parameters, runs the command through the driver calls or
 //    through FC_Operacao, and returns a Result (code, error name,
 //    circumstance and the requested values). A protocol failure (no valid
-//    answer, code 11010) throws ProtocolException; Result.Check() throws
-//    PrinterException for the printer's own error codes.
+//    answer, code 11010) throws ProtocolException, or OutcomeUnknownException
+//    for a command that changes the printer's state (Printer.Retransmit
+//    repeats it safely); Result.Check() throws PrinterException for the
+//    printer's own error codes.
 //
 // The library is found by the name "tarvo": tarvo.dll on Windows (beside the
 // program or on the DLL search path), libtarvo.so on the library search path
@@ -84,6 +86,22 @@ namespace Tarvo
         public const int FCCOMMAND_RETURNNAMES_OFFSET = 30;
         public const int FCCOMMAND_TIMEOUTMS_OFFSET = 80;
         public const int FCCOMMAND_PARAMS_OFFSET = 84;
+
+        /// <summary>The commands that change what the printer holds (a receipt
+        /// opened, an item sold, a payment, a cancellation, printed text, a Z
+        /// reduction): the library's own list, which a test compares with this
+        /// copy. A protocol failure of one of them is an
+        /// OutcomeUnknownException.</summary>
+        public static readonly IList<string> StateChangingCommands = Array.AsReadOnly(new[] {
+            "AbreCupom", "VendeItem", "PagaCupom", "EncerraCupom", "CancelaCupom",
+            "AbreCreditoDebito", "ImprimeTexto", "EncerraCreditoDebito", "EmiteReducaoZ"
+        });
+
+        /// <summary>Whether the command, spelt exactly, is in StateChangingCommands.</summary>
+        public static bool ChangesPrinterState(string command)
+        {
+            return StateChangingCommands.Contains(command);
+        }
     }
 
     /// <summary>One parameter entry of FcCommand: 528 bytes, no gaps.</summary>
@@ -546,12 +564,65 @@ namespace Tarvo
         public readonly string Command, Name, Circumstance;
 
         public ProtocolException(string command, string name, string circumstance)
-            : base(string.Format("{0}: protocol failure {1} {2}: {3}", command, Codes.PROTOCOL_FAILURE,
-                                 name, circumstance), Codes.PROTOCOL_FAILURE)
+            : this(string.Format("{0}: protocol failure {1} {2}: {3}", command, Codes.PROTOCOL_FAILURE,
+                                 name, circumstance), command, name, circumstance)
+        {
+        }
+
+        protected ProtocolException(string message, string command, string name, string circumstance)
+            : base(message, Codes.PROTOCOL_FAILURE)
         {
             Command = command;
             Name = name;
             Circumstance = circumstance;
+        }
+    }
+
+    /// <summary>A command that changes the printer's state got no valid
+    /// answer: the printer may have carried it out.</summary>
+    /// <remarks>
+    /// The rule, the same in every binding: any protocol failure (11010) of a
+    /// command in Codes.StateChangingCommands, whatever its circumstance.
+    /// "Erro de Recepcao" (no answer) and "Erro de Secao ou CRC" (a damaged
+    /// answer) come only after the request was written whole; "Sem sinal de
+    /// CTS" comes before the request is written and also after it (CTS lost
+    /// while the answer is awaited, as when the printer drops it while it
+    /// prints), and "Erro de Transmissao" may follow a write that got part or
+    /// all of the frame out. So none of them proves that nothing reached the
+    /// printer; RequestSent says whether the circumstance proves that the
+    /// request went out whole.
+    /// Do not simply run the command again: that can register a sale twice.
+    /// Repeat it with Printer.Retransmit, which the printer does not carry out
+    /// twice, or check the printer first (a reading command, or the receipt)
+    /// and then call Printer.ResolveUnknown().
+    /// </remarks>
+    public class OutcomeUnknownException : ProtocolException
+    {
+        const string Advice = "; the printer may have carried it out: check the printer (a reading command,"
+                            + " or the receipt) before repeating it, or repeat it with Retransmit(), which"
+                            + " the printer does not carry out twice";
+
+        /// <summary>True when the circumstance proves that the request went out whole.</summary>
+        public readonly bool RequestSent;
+
+        public OutcomeUnknownException(string command, string name, string circumstance)
+            : base(string.Format("{0}: outcome unknown after protocol failure {1} {2}: {3}{4}", command,
+                                 Codes.PROTOCOL_FAILURE, name, circumstance, Advice),
+                   command, name, circumstance)
+        {
+            RequestSent = circumstance == "Erro de Recepcao" || circumstance == "Erro de Secao ou CRC";
+        }
+
+        OutcomeUnknownException(string command)
+            : base(command + ": not sent again, the outcome of the same command is still unknown" + Advice,
+                   command, "", "")
+        {
+        }
+
+        /// <summary>The same command again while its outcome is unknown: refused, nothing sent.</summary>
+        internal static OutcomeUnknownException Refused(string command)
+        {
+            return new OutcomeUnknownException(command);
         }
     }
 
@@ -640,6 +711,12 @@ namespace Tarvo
     /// requested values are read by name with Retorno once the printer has
     /// answered. The library has one session per process: a second open
     /// Printer throws TarvoException(BAD_CHANNEL).
+    /// A command of Codes.StateChangingCommands that gets no valid answer
+    /// throws OutcomeUnknownException: the printer may have carried it out.
+    /// Until the host settles that (Retransmit, ResolveUnknown, or another
+    /// state-changing command answered), running the very same command with
+    /// the same parameters again is refused before anything is sent, so that
+    /// a blind repeat can't register it twice.
     /// </remarks>
     public sealed class Printer : IDisposable
     {
@@ -652,6 +729,10 @@ namespace Tarvo
         /// <summary>Per-byte answer time-out for every command, in ms (0: the library's).</summary>
         public int TimeoutMs;
         int handle = -1;
+        // What the driver's retransmission would repeat (the last new command
+        // sent), and the command whose outcome is unknown, if any: the command
+        // name, a NUL and what its parameters send.
+        string lastSent, unknown;
 
         public Printer(string port, bool facade = false, int timeoutMs = 0)
         {
@@ -718,9 +799,10 @@ namespace Tarvo
         /// and '_'), each parameter (see Parameters.Add), the text they make
         /// together (at most MAX_PARAMS characters) and, for the facade, the
         /// record's fields. Throws ArgumentException for a value that can't
-        /// be sent, ProtocolException when the printer gave no valid answer,
-        /// and TarvoException when the driver refused the call; a printer
-        /// error is returned in the Result (see Result.Check()).
+        /// be sent, ProtocolException when the printer gave no valid answer
+        /// (OutcomeUnknownException for a state-changing command), and
+        /// TarvoException when the driver refused the call; a printer error
+        /// is returned in the Result (see Result.Check()).
         /// </remarks>
         public Result Run(string command, IEnumerable<string> returns, Parameters parameters)
         {
@@ -732,25 +814,87 @@ namespace Tarvo
                 throw new TarvoException(string.Format("{0}: the parameters pass {1} characters",
                                                        command, Codes.MAX_PARAMS), Codes.TOO_LONG);
             FcCommand record = Facade ? Record(command, parameters) : default(FcCommand);
+            var key = new StringBuilder(command).Append('\0');
+            foreach (var item in parameters)
+                key.Append(item.Key).Append('\0').Append(item.Value.Type).Append('\0').Append(item.Value.Value).Append('\0');
             lock (SyncRoot) {
                 int h = OpenHandle();
+                if (key.ToString() == unknown) throw OutcomeUnknownException.Refused(command);
                 int code = Facade ? RunFacade(command, ref record, parameters.Count)
                                   : RunDriver(h, command, parameters);
-                string name = Native.ErrorName(h), circumstance = Native.Circumstance(h);
-                if (code == Codes.PROTOCOL_FAILURE) throw new ProtocolException(command, name, circumstance);
-                var values = new Dictionary<string, string>();
-                if (code == Codes.OK) {
-                    foreach (string wanted in names) {
-                        string value;
-                        int n = Native.Value(h, wanted, out value);
-                        if (n < 0)
-                            throw new TarvoException(string.Format("{0}: Retorno({1}) gave {2}", command,
-                                                                   wanted, n), n);
-                        values[wanted] = value;
-                    }
-                }
-                return new Result(command, code, name, circumstance, names, values);
+                lastSent = key.ToString();
+                return Outcome(lastSent, code, names);
             }
+        }
+
+        /// <summary>Sends the last command again, with its frame id and
+        /// parameters (ExecutaComando with an empty name), and returns its
+        /// Result.</summary>
+        /// <remarks>
+        /// The printer takes a request whose id, command and parameters equal
+        /// those of the last request it received for a repeat: it answers
+        /// again from memory and does not carry it out a second time; if the
+        /// first request never reached it, it carries this one out. Either way
+        /// the command counts once. That holds as long as no other request
+        /// reached the printer in between and it was not switched off, so call
+        /// this right after the failure, before any other command: once
+        /// another command was sent (a reading command to check, say) the
+        /// retransmission would repeat that one, and while an outcome is
+        /// unknown this is then refused with InvalidOperationException. Throws
+        /// like Run.
+        /// </remarks>
+        public Result Retransmit(string returns = "")
+        {
+            var names = new List<string>((returns ?? "").Split(new[] { ' ' }, StringSplitOptions.RemoveEmptyEntries));
+            foreach (string wanted in names) Cp1252.Bytes(wanted, "value name");
+            lock (SyncRoot) {
+                int h = OpenHandle();
+                string key = lastSent;
+                if (key == null) throw new InvalidOperationException("nothing to retransmit: no command was sent");
+                string command = key.Substring(0, key.IndexOf('\0'));
+                if (unknown != null && unknown != key)
+                    throw new InvalidOperationException(string.Format(
+                        "a retransmission would repeat {0}, not {1} whose outcome is unknown: check the printer, "
+                        + "then ResolveUnknown()", command, unknown.Substring(0, unknown.IndexOf('\0'))));
+                int result = Native.ExecutaComando(h, new byte[] { 0 });
+                return Outcome(key, CodeOf(h, command, result), names);
+            }
+        }
+
+        /// <summary>Tells the Printer that the host has checked the printer
+        /// after an OutcomeUnknownException: the same command may be run
+        /// again.</summary>
+        public void ResolveUnknown()
+        {
+            lock (SyncRoot) unknown = null;
+        }
+
+        // The Result of the exchange just made (SyncRoot held).
+        Result Outcome(string key, int code, List<string> names)
+        {
+            string command = key.Substring(0, key.IndexOf('\0'));
+            int h = handle;
+            string name = Native.ErrorName(h), circumstance = Native.Circumstance(h);
+            if (code == Codes.PROTOCOL_FAILURE) {
+                if (Codes.ChangesPrinterState(command)) {
+                    unknown = key;
+                    throw new OutcomeUnknownException(command, name, circumstance);
+                }
+                throw new ProtocolException(command, name, circumstance);
+            }
+            if (Codes.ChangesPrinterState(command)) unknown = null;  // answered: known again
+            var values = new Dictionary<string, string>();
+            if (code == Codes.OK) {
+                foreach (string wanted in names) {
+                    string value;
+                    int n = Native.Value(h, wanted, out value);
+                    if (n < 0)
+                        throw new TarvoException(string.Format("{0}: Retorno({1}) gave {2}", command,
+                                                               wanted, n), n);
+                    values[wanted] = value;
+                }
+            }
+            return new Result(command, code, name, circumstance, names, values);
         }
 
         /// <summary>Reads one more value of the last answer by name.</summary>
@@ -815,6 +959,12 @@ namespace Tarvo
             } finally {
                 if (TimeoutMs > 0) Native.DefineTimeout(h, 5000);
             }
+            return CodeOf(h, command, result);
+        }
+
+        // The error code after ExecutaComando gave result.
+        static int CodeOf(int h, string command, int result)
+        {
             if (result == Codes.BUSY)
                 throw new TarvoException(command + ": another command is still running", Codes.BUSY);
             if (result != Codes.ANSWERED && result != Codes.EXCHANGE_FAILED) Refuse(result, command);

@@ -1,8 +1,11 @@
 """What every binding must say exactly as the C header and the tools say it.
 
 - The constants, record sizes and field offsets of include/tarvo.h, against
-  each binding's own copy: the Python module, the Pascal unit and, where it
-  exists, the C# file. A binding is one reader function in BINDINGS.
+  each binding's own copy: the Python module, the Pascal unit and, where they
+  exist, the C# and Java files. A binding is one reader function in BINDINGS.
+- The commands that change the printer's state (src/protocol/state_changing.h),
+  against the copies by which the Python, C# and Java bindings tell an
+  unknown outcome from a plain protocol failure.
 - The rules that keep a parameter value from breaking the parameter text,
   which the Python module keeps in its own words, against the cases the C++
   rules are tested with (tools/common/tests/param_cases.txt).
@@ -98,7 +101,46 @@ def csharp_binding():
     return constants, layout
 
 
-BINDINGS = {"Python": python_binding, "Pascal": pascal_binding, "C#": csharp_binding}
+def java_binding():
+    """None when the Java file is not there."""
+    path = os.path.join(ROOT, "bindings", "java", "src", "tarvo", "Codes.java")
+    if not os.path.exists(path):
+        return None
+    text = _read("bindings", "java", "src", "tarvo", "Codes.java")
+    constants = {m[0]: int(m[1])
+                 for m in re.findall(r"public static final int (\w+) = (-?\d+);", text)}
+    layout = {}
+    for name, value in constants.items():
+        m = re.fullmatch(r"(FCPARAM|FCCOMMAND)_(?:(\w+)_OFFSET|SIZE)", name)
+        if m:
+            record = {"FCPARAM": "FcParam", "FCCOMMAND": "FcCommand"}[m[1]]
+            field = m[2].lower().replace("_", "") if m[2] else None
+            layout[(record, field)] = value
+    return constants, layout
+
+
+BINDINGS = {"Python": python_binding, "Pascal": pascal_binding, "C#": csharp_binding,
+            "Java": java_binding}
+
+
+def _quoted_list(text, start, end):
+    """The double-quoted names between the first ``start`` and the ``end`` after it."""
+    begin = text.index(start)
+    return re.findall(r'"(\w+)"', text[begin:text.index(end, begin)])
+
+
+def state_changing():
+    """{source: tuple of names}: the library's list and each binding's copy."""
+    found = {"library": tuple(_quoted_list(_read("src", "protocol", "state_changing.h"),
+                                           "kStateChangingCommands[]", "};")),
+             "Python": tuple(tarvo.STATE_CHANGING_COMMANDS)}
+    for language, parts, start, end in (
+            ("C#", ("bindings", "dotnet", "Tarvo.cs"), "StateChangingCommands", "}"),
+            ("Java", ("bindings", "java", "src", "tarvo", "Codes.java"),
+             "STATE_CHANGING_COMMANDS", ";")):
+        if os.path.exists(os.path.join(ROOT, *parts)):
+            found[language] = tuple(_quoted_list(_read(*parts), start, end))
+    return found
 
 
 class HeaderAndBindingsAgree(unittest.TestCase):
@@ -115,6 +157,19 @@ class HeaderAndBindingsAgree(unittest.TestCase):
                 for name, value in want_constants.items():
                     self.assertEqual(constants.get(name), value, f"{language}: {name}")
                 self.assertEqual({k: layout.get(k) for k in want_layout}, want_layout, language)
+
+
+class StateChangingCommands(unittest.TestCase):
+    def test_every_binding_has_the_librarys_list(self):
+        lists = state_changing()
+        want = lists.pop("library")
+        self.assertIn("VendeItem", want)
+        self.assertNotIn("LeTexto", want)
+        self.assertEqual(set(lists), {"Python", "C#", "Java"})
+        for language, names in lists.items():
+            with self.subTest(binding=language):
+                self.assertEqual(sorted(names), sorted(want), language)
+                self.assertEqual(len(names), len(set(names)), language)
 
 
 class ParameterRules(unittest.TestCase):

@@ -25,6 +25,8 @@ namespace Tarvo.Tests
             { "threads", Threads },
             { "example", Example },
             { "rules", Rules },
+            { "outcome_unknown_cut", () => OutcomeUnknown("cut 1", true) },
+            { "outcome_unknown_silence", () => OutcomeUnknown("silence 1", false) },
         };
 
         static int Main(string[] args)
@@ -315,6 +317,47 @@ namespace Tarvo.Tests
                     Equal(30, emu.Requests().Length - (facade ? 2 : 0), "every command sent once");
                 }
                 Equal("", string.Join("\n", errors), "errors");
+            }
+        }
+
+        // A sale item whose answer was lost (cut short, or never sent) counts
+        // once, whatever the host then does: a blind repeat is refused before
+        // it is sent, and the retransmission (same id) is answered from the
+        // printer's memory, twice over.
+        static void OutcomeUnknown(string fault, bool facade)
+        {
+            Func<Parameters> cheese = () => new Parameters { { "Descricao", "Queijo minas" },
+                                                             { "PrecoUnitario", 20.00m } };
+            using (var emu = new Emulator())
+            using (var p = new Printer(emu.Path, facade)) {
+                p.Run("AbreCupom").Check();
+                emu.Arm(fault);
+                var e = Throws<OutcomeUnknownException>(() => p.Run("VendeItem", "NumeroItem", cheese()), fault);
+                True(e is ProtocolException, "still a ProtocolException");
+                Equal("Erro de Recepcao", e.Circumstance, "circumstance");
+                True(e.RequestSent, "the request went out whole");
+                True(e.Message.Contains("check the printer"), e.Message);
+                int before = emu.Requests().Length;
+                Throws<OutcomeUnknownException>(() => p.Run("VendeItem", "NumeroItem", cheese()), "repeat");
+                Equal(before, emu.Requests().Length, "the repeat was not sent");
+                string first = emu.Requests().Last();
+                Equal("1", p.Retransmit("NumeroItem")["NumeroItem"], "retransmitted");
+                Equal("1", p.Retransmit("NumeroItem")["NumeroItem"], "retransmitted again");
+                True(emu.Requests().Skip(before).All(f => f == first), "the same frame, id included");
+                string paper = emu.Paper();
+                Equal(1, paper.Split(new[] { "Queijo minas" }, StringSplitOptions.None).Length - 1,
+                      "the item on paper once:\n" + paper);
+                Equal("2", p.Run("VendeItem", "NumeroItem", new Parameters { { "Descricao", "Pao" },
+                                                                             { "PrecoUnitario", 1 } })["NumeroItem"],
+                      "the next item's number");
+                // A reading command's failure stays a plain ProtocolException,
+                // and the retransmission repeats whatever was sent last.
+                emu.Arm("badlength 3");
+                var plain = Throws<ProtocolException>(
+                    () => p.Run("LeTexto", "ValorTexto", new Parameters { { "NomeTexto", "NumeroSerieECF" } }), "LeTexto");
+                True(!(plain is OutcomeUnknownException), "a reading command's outcome is known");
+                emu.Arm("clear");
+                Equal("EMU0000001", p.Retransmit("ValorTexto")["ValorTexto"], "LeTexto retransmitted");
             }
         }
 
