@@ -56,6 +56,7 @@ endif()
 if(TARGET tarvo_java)
   get_target_property(TARVO_JAR tarvo_java JAR_FILE)
   install(FILES ${TARVO_JAR} DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
+  install(FILES bindings/java/examples/Venda.java DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/java)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjna-java (>= 5)")
 endif()
 install(FILES packaging/registry.reg

@@ -3,8 +3,8 @@
 #   WIN32_BUILD_DIR/tarvo-<version>-win32.zip
 # holding, in its top folder, the 32-bit DLL (the one Delphi 7 and every
 # 32-bit host loads) with its import library and .def, the header and the
-# bindings, and in x64/ the 64-bit DLL with its own import library and .def
-# (for 64-bit processes). Both DLLs pass the static export check first.
+# bindings (the Java one in java/), and in x64/ the 64-bit DLL with its own
+# import library and .def (for 64-bit processes). Both DLLs pass the static export check first.
 # Usage: scripts/package-windows.sh [WIN32_BUILD_DIR [JOBS [WIN64_BUILD_DIR]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,6 +36,15 @@ mkdir -p "$stage/x64"
 cp "$build/tarvo.dll" "$build/libtarvo.dll.a" src/driver/tarvo.def include/tarvo.h \
   bindings/pascal/tarvo.pas bindings/python/tarvo.py bindings/dotnet/Tarvo.cs "$stage/"
 cp bindings/dotnet/examples/Venda.cs "$stage/"
+# The Java binding's jar (the same one the Debian package has: built by the
+# binding's own CMake project, javac and jar only), its sources, the example
+# and which JNA to add, in java/.
+cmake -S bindings/java -B "$build/java" > /dev/null
+cmake --build "$build/java" -j "$jobs"
+mkdir -p "$stage/java"
+cp "$build/java/tarvo.jar" "$build/java/tarvo-sources.jar" bindings/java/examples/Venda.java \
+  "$stage/java/"
+cp bindings/java/README-windows.txt "$stage/java/README.txt"
 # The 64-bit build's .def: the same names without the 32-bit decorations.
 cp "$build64/tarvo.dll" "$build64/libtarvo.dll.a" "$build64/tarvo.def" "$stage/x64/"
 cp packaging/windows/README-windows.txt "$stage/README.txt"

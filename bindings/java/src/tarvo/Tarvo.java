@@ -14,8 +14,8 @@ import java.util.Map;
  * <p>The library is the file named by the system property
  * {@code tarvo.library} or the environment variable TARVO_LIBRARY, else
  * "tarvo": tarvo.dll on Windows (beside the program, on the DLL search path
- * or on {@code jna.library.path}), libtarvo.so on the library search path
- * elsewhere. A 32-bit JVM needs the 32-bit tarvo.dll, a 64-bit JVM the
+ * or on {@code jna.library.path}), libtarvo.so (else libtarvo.so.2) on the
+ * library search path elsewhere. A 32-bit JVM needs the 32-bit tarvo.dll, a 64-bit JVM the
  * 64-bit one (x64\ in the Windows release).
  */
 public final class Tarvo {
@@ -50,7 +50,14 @@ public final class Tarvo {
             options.put(Library.OPTION_FUNCTION_MAPPER, new StdCallFunctionMapper());
             return Native.load(name, TarvoLibrary.StdCall.class, options);
         }
-        return Native.load(name, TarvoLibrary.class, options);
+        try {
+            return Native.load(name, TarvoLibrary.class, options);
+        } catch (UnsatisfiedLinkError e) {
+            // Without the development link libtarvo.so only the run-time
+            // name of the library's major version is there.
+            if (!name.equals("tarvo") || Platform.isWindows() || Platform.isMac()) throw e;
+            return Native.load("libtarvo.so.2", TarvoLibrary.class, options);
+        }
     }
 
     private static String libraryName() {
