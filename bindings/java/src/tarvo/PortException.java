@@ -1,10 +1,9 @@
 package tarvo;
 
-import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
-import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import java.util.HashMap;
 import java.util.Map;
 import java.util.concurrent.TimeUnit;
@@ -25,6 +24,7 @@ import java.util.concurrent.TimeUnit;
 public class PortException extends TarvoException {
     private static final long serialVersionUID = 1L;
     private static final long TOOL_TIMEOUT_S = 10;
+    private static final boolean WINDOWS = File.separatorChar == '\\';
 
     public final String device;
     public final String mapping;
@@ -49,42 +49,44 @@ public class PortException extends TarvoException {
     public static Map<String, String> explain(String port) {
         String tool = tool();
         if (tool == null) return new HashMap<>();
+        File none = new File(WINDOWS ? "NUL" : "/dev/null");
+        File out = null;
         try {
+            // Into a file, not a pipe: a tool that hangs must not hang the
+            // host past the time-out.
+            out = File.createTempFile("tarvo-why", ".json");
             Process p = new ProcessBuilder(tool, "why", port, "--json")
-                    .redirectErrorStream(false).redirectInput(ProcessBuilder.Redirect.from(
-                            new File(File.separatorChar == '/' ? "/dev/null" : "NUL")))
-                    .start();
-            byte[] out = readAll(p.getInputStream());
-            if (!p.waitFor(TOOL_TIMEOUT_S, TimeUnit.SECONDS)) p.destroyForcibly();
-            return JsonFields.parse(new String(out, StandardCharsets.UTF_8));
+                    .redirectInput(ProcessBuilder.Redirect.from(none))
+                    .redirectError(ProcessBuilder.Redirect.to(none))
+                    .redirectOutput(out).start();
+            if (!p.waitFor(TOOL_TIMEOUT_S, TimeUnit.SECONDS)) {
+                p.destroyForcibly();
+                return new HashMap<>();
+            }
+            return JsonFields.parse(new String(Files.readAllBytes(out.toPath()), StandardCharsets.UTF_8));
         } catch (IOException | RuntimeException e) {
             return new HashMap<>();
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             return new HashMap<>();
+        } finally {
+            if (out != null && !out.delete()) out.deleteOnExit();
         }
-    }
-
-    private static byte[] readAll(InputStream in) throws IOException {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        byte[] chunk = new byte[4096];
-        for (int n; (n = in.read(chunk)) > 0; ) out.write(chunk, 0, n);
-        in.close();
-        return out.toByteArray();
     }
 
     private static String tool() {
         String path = System.getenv("TARVO_CLI");
         if (path != null && !path.isEmpty()) return path;
+        String name = WINDOWS ? "tarvo.exe" : "tarvo";
         String library = Tarvo.libraryFile();
         if (library != null) {
-            File beside = new File(new File(library).getParentFile(), "../bin/tarvo");
+            File beside = new File(new File(new File(library).getParentFile(), "../bin"), name);
             if (beside.canExecute()) return beside.getPath();
         }
         String searchPath = System.getenv("PATH");
         if (searchPath == null) return null;
         for (String dir : searchPath.split(File.pathSeparator)) {
-            File candidate = new File(dir, "tarvo");
+            File candidate = new File(dir, name);
             if (candidate.canExecute()) return candidate.getPath();
         }
         return null;
