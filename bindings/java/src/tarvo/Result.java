@@ -41,10 +41,17 @@ public final class Result {
         return this;
     }
 
-    /** The value of a requested name; IllegalArgumentException for a name not requested. */
+    /**
+     * The value of a requested name; IllegalArgumentException for a name
+     * not requested, and after a printer error (no values are read then).
+     */
     public String get(String name) {
         String value = values.get(name);
-        if (value == null) throw new IllegalArgumentException(name + " was not requested");
+        if (value == null) {
+            throw new IllegalArgumentException(code != 0
+                    ? command + " ended with " + code + " " + this.name + ": no values"
+                    : name + " was not requested");
+        }
         return value;
     }
 
