@@ -856,7 +856,13 @@ namespace Tarvo
                     throw new InvalidOperationException(string.Format(
                         "a retransmission would repeat {0}, not {1} whose outcome is unknown: check the printer, "
                         + "then ResolveUnknown()", command, unknown.Substring(0, unknown.IndexOf('\0'))));
-                int result = Native.ExecutaComando(h, new byte[] { 0 });
+                int result;
+                if (TimeoutMs > 0) Native.DefineTimeout(h, TimeoutMs);
+                try {
+                    result = Native.ExecutaComando(h, new byte[] { 0 });
+                } finally {
+                    if (TimeoutMs > 0) Native.DefineTimeout(h, 5000);
+                }
                 return Outcome(key, CodeOf(h, command, result), names);
             }
         }

@@ -843,7 +843,13 @@ class Printer:
                     f"a retransmission would repeat {key[0]}, not {self._unknown[0]} whose outcome "
                     "is unknown: check the printer, then call resolve_unknown()")
             h = self.handle
-            result = ExecutaComando(h, "")
+            if self.timeout_ms is not None:
+                DefineTimeout(h, self.timeout_ms)
+            try:
+                result = ExecutaComando(h, "")
+            finally:
+                if self.timeout_ms is not None:
+                    DefineTimeout(h, 5000)
             if result == BUSY:
                 raise TarvoError(f"{key[0]}: another command is still running", BUSY)
             if result not in (ANSWERED, EXCHANGE_FAILED):

@@ -176,7 +176,13 @@ public final class Printer implements AutoCloseable {
                         + " whose outcome is unknown: check the printer, then resolveUnknown()");
             }
             TarvoLibrary lib = Tarvo.library();
-            int result = lib.ExecutaComando(h, new byte[] {0});
+            int result;
+            if (timeoutMs > 0) lib.DefineTimeout(h, timeoutMs);
+            try {
+                result = lib.ExecutaComando(h, new byte[] {0});
+            } finally {
+                if (timeoutMs > 0) lib.DefineTimeout(h, 5000);
+            }
             return outcome(key, codeOf(h, command, result), wanted);
         }
     }
