@@ -127,7 +127,7 @@ public final class Printer implements AutoCloseable {
      */
     public Result run(String command, List<String> returns, Parameters parameters) {
         Parameters params = parameters == null ? new Parameters() : parameters;
-        List<String> wanted = new ArrayList<>(returns);
+        List<String> wanted = returns == null ? new ArrayList<>() : new ArrayList<>(returns);
         for (String name : wanted) Cp1252.bytes(name, "value name");
         checkCommand(command, facade ? Codes.FC_COMMAND_SIZE - 1 : Codes.MAX_COMMAND);
         if (params.textLength() > Codes.MAX_PARAMS) {
