@@ -4,8 +4,8 @@
 
 #include "common/text.h"
 #include "driver/driver_state.h"
-#include "driver/exchange_guard.h"
 #include "driver/export.h"
+#include "driver/internal.h"
 #include "protocol/engine.h"
 #include "trace/trace.h"
 
@@ -13,8 +13,8 @@ using namespace tarvo;
 
 namespace {
 
-constexpr size_t kMaxParamText = sizeof DriverState::paramText - 1;  // 511
-constexpr size_t kMaxCommand = sizeof DriverState::lastCommand - 1;  // 59
+constexpr size_t kMaxParamText = TARVO_MAX_PARAMS;
+constexpr size_t kMaxCommand = TARVO_MAX_COMMAND;
 constexpr int kLastId = 255;
 
 // How the type code wraps a value: dates and times between '#', quoted text
@@ -27,18 +27,18 @@ const char* ValueMark(int type) {
 
 }  // namespace
 
-extern "C" TARVO_API int TARVO_CALL LimpaParams(int Handle) {
+namespace tarvo {
+
+int LimpaParamsLocked(int handle) {
   DriverState& d = driverState;
-  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
+  if (handle != d.fArq) return TARVO_BAD_HANDLE;
   d.paramText[0] = '\0';
   return 0;
 }
-TARVO_EXPORT_ALIAS(int, LimpaParams, (int))
 
-extern "C" TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char* Nome, const char* Valor,
-                                                  int Tipo) {
+int AdicionaParamLocked(int handle, const char* Nome, const char* Valor, int Tipo) {
   DriverState& d = driverState;
-  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
+  if (handle != d.fArq) return TARVO_BAD_HANDLE;
   if (Nome == nullptr || Valor == nullptr) return TARVO_NULL_ARGUMENT;
   // The item is added whole or not at all: a cut parameter would send the
   // printer a different value than the host gave.
@@ -55,11 +55,14 @@ extern "C" TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char* Nome, 
   AppendText(d.paramText, mark);
   return 0;
 }
-TARVO_EXPORT_ALIAS(int, AdicionaParam, (int, const char*, const char*, int))
 
-namespace tarvo {
+int ObtemCodErroLocked(int handle) {
+  DriverState& d = driverState;
+  if (handle != d.fArq) return TARVO_BAD_HANDLE;
+  return ReadDecimal(d.errCodeText, sizeof d.errCodeText);
+}
 
-int ExecuteClaimed(int handle, const char* Comando) {
+int ExecuteClaimed(SessionLock& lock, int handle, const char* Comando) {
   DriverState& d = driverState;
   if (handle != d.fArq) return TARVO_BAD_HANDLE;
   if (Comando == nullptr) return TARVO_NULL_ARGUMENT;
@@ -89,8 +92,11 @@ int ExecuteClaimed(int handle, const char* Comando) {
     params = d.lastParams;
   }
 
+  // The other threads wait for the claim, not for the mutex, meanwhile.
+  lock.Release();
   const int result = EnviaComando(d, d.idText, command, params);
-  LimpaParams(handle);
+  lock.Retake();
+  LimpaParamsLocked(handle);
   if (result > 0) return 1;
   LogLine("ExecutaComando%s retCom=%d\n", LogTag(), result);
   return TARVO_EXCHANGE_FAILED;
@@ -98,23 +104,37 @@ int ExecuteClaimed(int handle, const char* Comando) {
 
 }  // namespace tarvo
 
+extern "C" TARVO_API int TARVO_CALL LimpaParams(int Handle) {
+  SessionLock lock(SessionLock::kOnceIdle);
+  return LimpaParamsLocked(Handle);
+}
+TARVO_EXPORT_ALIAS(int, LimpaParams, (int))
+
+extern "C" TARVO_API int TARVO_CALL AdicionaParam(int Handle, const char* Nome, const char* Valor,
+                                                  int Tipo) {
+  SessionLock lock(SessionLock::kOnceIdle);
+  return AdicionaParamLocked(Handle, Nome, Valor, Tipo);
+}
+TARVO_EXPORT_ALIAS(int, AdicionaParam, (int, const char*, const char*, int))
+
 extern "C" TARVO_API int TARVO_CALL ExecutaComando(int Handle, const char* Comando) {
+  SessionLock lock(SessionLock::kAsItIs);
   if (Handle != driverState.fArq) return TARVO_BAD_HANDLE;
-  if (!ClaimExchange()) return TARVO_BUSY;
-  const int result = ExecuteClaimed(Handle, Comando);
-  ReleaseExchange();
+  if (!lock.BeginExchange()) return TARVO_BUSY;
+  const int result = ExecuteClaimed(lock, Handle, Comando);
+  lock.EndExchange();
   return result;
 }
 TARVO_EXPORT_ALIAS(int, ExecutaComando, (int, const char*))
 
 extern "C" TARVO_API int TARVO_CALL ObtemCodErro(int Handle) {
-  DriverState& d = driverState;
-  if (Handle != d.fArq) return TARVO_BAD_HANDLE;
-  return ReadDecimal(d.errCodeText, sizeof d.errCodeText);
+  SessionLock lock(SessionLock::kOnceIdle);
+  return ObtemCodErroLocked(Handle);
 }
 TARVO_EXPORT_ALIAS(int, ObtemCodErro, (int))
 
 extern "C" TARVO_API int TARVO_CALL ObtemNomeErro(int Handle, char* Saida, int) {
+  SessionLock lock(SessionLock::kOnceIdle);
   DriverState& d = driverState;
   LogLine("ObtemNomeErro%s Handle=%d\n", LogTag(), Handle);
   if (Handle == d.fArq && Saida != nullptr) CopyText(Saida, sizeof d.nomeErro, d.nomeErro);
@@ -123,6 +143,7 @@ extern "C" TARVO_API int TARVO_CALL ObtemNomeErro(int Handle, char* Saida, int) 
 TARVO_EXPORT_ALIAS(int, ObtemNomeErro, (int, char*, int))
 
 extern "C" TARVO_API int TARVO_CALL ObtemCircunstancia(int Handle, char* Saida, int) {
+  SessionLock lock(SessionLock::kOnceIdle);
   DriverState& d = driverState;
   LogLine("ObtemCircunstancia%s Handle=%d\n", LogTag(), Handle);
   if (Handle == d.fArq && Saida != nullptr) {

@@ -4,9 +4,8 @@
 #include "common/text.h"
 #include "driver/comm_settings.h"
 #include "driver/driver_state.h"
-#include "driver/exchange_guard.h"
 #include "driver/export.h"
-#include "serial/rfc2217.h"
+#include "driver/internal.h"
 #include "trace/trace.h"
 
 namespace tarvo {
@@ -23,12 +22,11 @@ constexpr uint32_t kSettingsRoom = 20;
 // number whose first digit is 0 to 8, and every digit that follows belongs
 // to it, so that COM15 reaches port 15 (the first three characters are not
 // examined). False for a bad channel.
-bool ChooseDevice(const char* name, char (&device)[40]) {
+bool ChooseDevice(const char* name, char (&device)[TARVO_MAX_PORT_NAME + 1]) {
   // A network port's URL is used whole too; a malformed one, or one longer
   // than the device name's 39 characters, is a bad channel.
-  if (rfc2217::HasScheme(name)) {
-    rfc2217::Url url;
-    if (!rfc2217::ParseUrl(name, &url) || !CopyText(device, name)) return false;
+  if (const NetworkName kind = ClassifyNetworkName(name); kind != NetworkName::NotNetwork) {
+    if (kind == NetworkName::Malformed || !CopyText(device, name)) return false;
     LogLine("IniciaDriver%s %s\n", LogTag(), device);
     return true;
   }
@@ -88,7 +86,7 @@ int NextSessionSeed(DriverState& d) {
 void SetTimeout(int iTimeout) {
   DriverState& d = driverState;
   d.Timeout = iTimeout < kDefaultTimeoutMs ? kDefaultTimeoutMs : iTimeout;
-  if (traceState.nivelLog == 1) {
+  if (TraceNivelLog() == 1) {
     LogLine("DefineTimeout%s iTimeout=%d => Timeout=%d\n", LogTag(), iTimeout, d.Timeout);
   }
 }
@@ -97,8 +95,14 @@ void SetTimeout(int iTimeout) {
 bool TimeoutHandleMatches(int handle) {
   if (handle == driverState.fArq) return true;
   LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), handle,
-          driverState.fArq.load());
+          driverState.fArq);
   return false;
+}
+
+// Closes the port now and stops tracing.
+void ClosePort() {
+  driverState.port.Close();
+  TraceStop();
 }
 
 }  // namespace
@@ -107,17 +111,23 @@ void DefineTimeoutClaimed(int handle, int iTimeout) {
   if (TimeoutHandleMatches(handle)) SetTimeout(iTimeout);
 }
 
-}  // namespace tarvo
+void RestoreDefaultTimeout() { driverState.Timeout = kDefaultTimeoutMs; }
 
-using namespace tarvo;
+bool SessionOpenLocked() { return driverState.fArq == 1; }
 
-extern "C" TARVO_API int TARVO_CALL IniciaDriver(const char* PortaSerial) {
+int IniciaDriverLocked(const char* PortaSerial) {
   DriverState& d = driverState;
+  // A close asked for while the caller's own start-up ran is carried out
+  // before anything is opened.
+  if (d.closePending != 0) {
+    d.closePending = 0;
+    ClosePort();
+  }
   TraceStartFromEnvironment();
   LogLine("IniciaDriver%s PortaSerial=%s\n", LogTag(), PortaSerial ? PortaSerial : "");
   d.cmdId = NextSessionSeed(d);
 
-  char device[40];
+  char device[sizeof d.portName];
   if (PortaSerial == nullptr || !ChooseDevice(PortaSerial, device)) {
     LogLine("IniciaDriver%s Erro[canal]\n", LogTag());
     return TARVO_BAD_CHANNEL;
@@ -138,38 +148,56 @@ extern "C" TARVO_API int TARVO_CALL IniciaDriver(const char* PortaSerial) {
   d.port.SetDtr();
   d.lineRate = rate;
   d.Timeout = kDefaultTimeoutMs;
+  d.abandoned = 0;
   d.fArq = 1;
   return 1;
 }
+
+int EncerraDriverLocked(int handle, bool ownExchange) {
+  DriverState& d = driverState;
+  LogLine("EncerraDriver%s Handle=%d\n", LogTag(), handle);
+  if (handle != d.fArq) return TARVO_BAD_HANDLE;
+  d.fArq = -1;
+  if (d.cmdBusy != 0 && !ownExchange) {
+    // Another thread's exchange keeps the port until it ends (it no longer
+    // re-opens it); the port is closed then.
+    d.abandoned = 1;
+    d.closePending = 1;
+    return 0;
+  }
+  ClosePort();
+  return 0;
+}
+
+}  // namespace tarvo
+
+using namespace tarvo;
+
+extern "C" TARVO_API int TARVO_CALL IniciaDriver(const char* PortaSerial) {
+  SessionLock lock(SessionLock::kOnceIdle);
+  return IniciaDriverLocked(PortaSerial);
+}
 TARVO_EXPORT_ALIAS(int, IniciaDriver, (const char*))
 
+// Ends the session at once, also while another thread's exchange runs.
 extern "C" TARVO_API int TARVO_CALL EncerraDriver(int Handle) {
-  DriverState& d = driverState;
-  LogLine("EncerraDriver%s Handle=%d\n", LogTag(), Handle);
-  // One atomic step, so that two threads ending the session both see it
-  // open only once. An exchange that another thread runs meanwhile keeps
-  // the port until it ends (it no longer re-opens it); the port is closed
-  // then, and right now when none runs.
-  int expected = Handle;
-  if (!d.fArq.compare_exchange_strong(expected, -1)) return TARVO_BAD_HANDLE;
-  ClosePortWhenIdle();
-  return 0;
+  SessionLock lock(SessionLock::kAsItIs);
+  return EncerraDriverLocked(Handle, false);
 }
 TARVO_EXPORT_ALIAS(int, EncerraDriver, (int))
 
 extern "C" TARVO_API void TARVO_CALL DefineTimeout(int Handle, int iTimeout) {
+  SessionLock lock(SessionLock::kAsItIs);
   if (!TimeoutHandleMatches(Handle)) return;
-  // Holding the flag while setting keeps an exchange that another thread
-  // starts meanwhile from reading a half-made change.
-  if (!ClaimExchange()) {
+  if (driverState.cmdBusy != 0) {
     LogLine("DefineTimeout%s Ha comando em execucao!\n", LogTag());
     return;
   }
   SetTimeout(iTimeout);
-  ReleaseExchange();
 }
 TARVO_EXPORT_ALIAS(void, DefineTimeout, (int, int))
 
+// Takes no lock: a window procedure it dispatches may call the driver.
 extern "C" TARVO_API int TARVO_CALL DoMessage(void) {
   intptr_t result = 0;
   if (!sys::DispatchOneMessage(&result)) return 0;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "driver/driver_state.h"
+#include "driver/internal.h"
 #include "facade/fc_state.h"
 #include "tarvo_version.h"
 
@@ -24,6 +24,7 @@ struct Identification {
   char ecf[kAnswerSize];
   int length;
   bool traceFromEnvironment;  // TARVO_TRACE rules: one log, no .cfg files
+  SessionLock* lock;          // held, with the exchange claimed, for the whole start-up
 };
 
 void FillRecord(FcCommand* r, const char* command, const char* returnName, const char* paramName,
@@ -45,8 +46,8 @@ int ReadSerialNumber(Identification* id, int* tries) {
     ++*tries;
     FillRecord(&id->record, "LeTexto", "ValorTexto", "NomeTexto", "NumeroSerieECF");
     id->record.params[0].type = TARVO_TYPE_QUOTED;
-    code =
-        LowSixteenBits(RunFcOperation(1, &id->record, &id->length, id->serial, sizeof id->serial));
+    code = LowSixteenBits(RunFcOperationClaimed(*id->lock, 1, &id->record, &id->length,
+                                                id->serial, sizeof id->serial));
   } while (code == kBusyCode && *tries < kMaxIdentifyTries);
   return code;
 }
@@ -84,8 +85,8 @@ void BuildBaseName(Identification* id) {
   AppendFileNamePart(f.logBaseName, serial, serialLen);
 
   FillRecord(&id->record, "LeInteiro", "ValorInteiro", "NomeInteiro", "ECF");
-  const int code =
-      LowSixteenBits(RunFcOperation(1, &id->record, &id->length, id->ecf, sizeof id->ecf));
+  const int code = LowSixteenBits(
+      RunFcOperationClaimed(*id->lock, 1, &id->record, &id->length, id->ecf, sizeof id->ecf));
   const char* ecf = nullptr;
   size_t ecfLen = 0;
   if (code != 0 || !Unquoted(id->ecf, &ecf, &ecfLen) || id->ecf[0] == '\0') return;
@@ -107,10 +108,10 @@ void MoveTraceToPrinter(Identification* id) {
   }
   TraceStop();
   CopyText(f.cfgBaseName, f.logBaseName);
-  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
+  TraceSetNivelLog(TraceConfigRead(f.cfgBaseName));
   AppendText(f.logBaseName, ".txt");
   f.logHandle = TraceLogOpen(f.logBaseName);
-  LogLine("FC_Inicializa%s Nivel Log=%d\n", LogTag(), traceState.nivelLog);
+  LogLine("FC_Inicializa%s Nivel Log=%d\n", LogTag(), TraceNivelLog());
 }
 
 // Identifies the printer on the open session. 0 on success; otherwise the
@@ -123,14 +124,14 @@ int IdentifyOrClose(Identification* id) {
     return 0;
   }
   LogLine("FC_Inicializa%s Erro[%d] retry[%d] apos FC_Operacao\n", LogTag(), code, tries);
-  EncerraDriver(fcState.fcHandle);
+  EncerraDriverLocked(fcState.fcHandle, true);
   return code;
 }
 
 // Whether the facade holds the driver's open session. A start-up that fails
 // while it does must leave it alone: overwriting the handle would leave the
 // port open with nothing able to close it, and FC_Finaliza reporting success.
-bool FacadeSessionOpen() { return fcState.fcHandle == 1 && driverState.fArq == 1; }
+bool FacadeSessionOpen() { return fcState.fcHandle == 1 && SessionOpenLocked(); }
 
 // fcHandle = the result of IniciaDriver, unless that failed while the
 // facade's session stays open.
@@ -140,11 +141,11 @@ void KeepHandle(int result, bool sessionOpen) {
 
 int DirectStart(const char* porta, Identification* id) {
   const bool sessionOpen = FacadeSessionOpen();
-  const int result = IniciaDriver(porta);
+  const int result = IniciaDriverLocked(porta);
   KeepHandle(result, sessionOpen);
   if (result != 1) {
     LogLine("FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n", LogTag(), result);
-    if (!sessionOpen) EncerraDriver(fcState.fcHandle);
+    if (!sessionOpen) EncerraDriverLocked(fcState.fcHandle, true);
     return TARVO_BAD_CHANNEL;
   }
   return IdentifyOrClose(id);
@@ -156,7 +157,7 @@ int ScanStart(Identification* id) {
   for (f.usbPortNo = kFirstScanPort; f.usbPortNo < kPastLastScanPort; ++f.usbPortNo) {
     char name[16];
     FormatText(name, sizeof name, nullptr, "COM%d", f.usbPortNo);
-    const int result = IniciaDriver(name);
+    const int result = IniciaDriverLocked(name);
     LogLine("FC_Inicializa%s Abrindo comunicacao com a porta USB%d\n", LogTag(),
             f.usbPortNo - kFirstScanPort);
     KeepHandle(result, sessionOpen);
@@ -164,7 +165,7 @@ int ScanStart(Identification* id) {
     LogLine("FC_Inicializa%s Erro na inicializacao da USB%d\n", LogTag(),
             f.usbPortNo - kFirstScanPort);
   }
-  if (!sessionOpen) EncerraDriver(f.fcHandle);
+  if (!sessionOpen) EncerraDriverLocked(f.fcHandle, true);
   return TARVO_BAD_CHANNEL;
 }
 
@@ -174,29 +175,37 @@ int ScanStart(Identification* id) {
 
 using namespace tarvo;
 
+// The start-up runs as one exchange: another thread's command is refused
+// while it identifies the printer, and every other call waits for it.
 extern "C" TARVO_API int TARVO_CALL FC_Inicializa(const char* Porta) {
   const char* porta = Porta != nullptr ? Porta : "";
+  SessionLock lock(SessionLock::kOnceIdle);
   Identification id;
   std::memset(&id, 0, sizeof id);
+  id.lock = &lock;
 
-  traceState.logTag = kVersionTag;
+  TraceSetTag(kVersionTag);
   id.traceFromEnvironment = TraceStartFromEnvironment();
   if (!id.traceFromEnvironment) {
     FcState& f = fcState;
-    traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead(f.cfgBaseName));
+    TraceSetNivelLog(TraceConfigRead(f.cfgBaseName));
     f.logHandle = TraceLogOpen("TARVO.txt");
   }
-  LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta, traceState.nivelLog);
+  LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta, TraceNivelLog());
 
   const bool scan = BoundedLength(porta, 4) == 4 && (porta[3] == 'U' || porta[3] == 'u');
-  return scan ? ScanStart(&id) : DirectStart(porta, &id);
+  lock.BeginExchange();
+  const int result = scan ? ScanStart(&id) : DirectStart(porta, &id);
+  lock.EndExchange();
+  return result;
 }
 
 extern "C" TARVO_API int TARVO_CALL FC_Finaliza(void) {
+  SessionLock lock(SessionLock::kOnceIdle);
   FcState& f = fcState;
   LogLine("FC_Finaliza%s\n", LogTag());
   if (f.fcHandle == -1) return TARVO_BAD_HANDLE;
-  EncerraDriver(f.fcHandle);
+  EncerraDriverLocked(f.fcHandle, false);
   f.fcHandle = -1;
   return 0;
 }

@@ -2,8 +2,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "driver/driver_state.h"
-#include "driver/exchange_guard.h"
+#include "driver/internal.h"
 #include "facade/fc_state.h"
 
 namespace tarvo {
@@ -12,7 +11,7 @@ FcState fcState;
 
 namespace {
 
-constexpr int kMaxEntries = 17;
+constexpr int kMaxEntries = TARVO_FC_PARAM_COUNT;
 constexpr int kResendings = 2;
 
 // Commands that are never sent twice: a resending could sell an item, open
@@ -38,15 +37,15 @@ void FcCommandReset(FcCommand* cmd) {
 // False when the parameters together do not fit the staged text: the
 // command must then not be sent with some of them left out.
 bool StageParameters(int handle, int numParam, const FcCommand& cmd) {
-  LimpaParams(handle);
+  LimpaParamsLocked(handle);
   const int count = numParam < kMaxEntries ? numParam : kMaxEntries;
   for (int k = 0; k < count; ++k) {
     char name[sizeof cmd.params[k].name + 1];
     char value[sizeof cmd.params[k].value + 1];
     CopyField(name, cmd.params[k].name, sizeof cmd.params[k].name);
     CopyField(value, cmd.params[k].value, sizeof cmd.params[k].value);
-    if (AdicionaParam(handle, name, value, cmd.params[k].type) == TARVO_TOO_LONG) {
-      LimpaParams(handle);
+    if (AdicionaParamLocked(handle, name, value, cmd.params[k].type) == TARVO_TOO_LONG) {
+      LimpaParamsLocked(handle);
       return false;
     }
   }
@@ -84,7 +83,7 @@ int GatherValues(int handle, const FcCommand& cmd, int* outLen, char* outText, s
     // Values are fetched only after ObtemCodErro gave 0 for this handle, so
     // Retorno gives a count here, never a negative code or a protocol
     // failure; what it stored is what is gathered.
-    Retorno(handle, 0, f.fcName, 0, f.fcValue, 0);
+    RetornoLocked(handle, f.fcName, f.fcValue);
     // A date or time cut short by the end of the answer counts 8 or 10
     // while fewer characters were stored: the text holds what was stored,
     // and *outLen counts what the text holds.
@@ -95,43 +94,61 @@ int GatherValues(int handle, const FcCommand& cmd, int* outLen, char* outText, s
   return 0;
 }
 
-int RunClaimed(int handle, int numParam, const FcCommand* cmd, const char* command, int* outLen,
-               char* outText, size_t outCap) {
+int RunClaimed(SessionLock& lock, int handle, int numParam, const FcCommand* cmd,
+               const char* command, int* outLen, char* outText, size_t outCap) {
   DefineTimeoutClaimed(handle, cmd->timeoutMs);
   if (!StageParameters(handle, numParam, *cmd)) {
-    driverState.Timeout = kDefaultTimeoutMs;
+    RestoreDefaultTimeout();
     return TARVO_TOO_LONG;
   }
-  ExecuteClaimed(handle, command);
-  int code = ObtemCodErro(handle);
+  ExecuteClaimed(lock, handle, command);
+  int code = ObtemCodErroLocked(handle);
   if (!NeverResent(command)) {
     for (int i = 0; i < kResendings && code == TARVO_PROTOCOL_FAILURE; ++i) {
-      ExecuteClaimed(handle, "");
-      code = ObtemCodErro(handle);
+      ExecuteClaimed(lock, handle, "");
+      code = ObtemCodErroLocked(handle);
     }
   }
-  driverState.Timeout = kDefaultTimeoutMs;
+  RestoreDefaultTimeout();
 
   if (code == 0 && outLen != nullptr) code = GatherValues(handle, *cmd, outLen, outText, outCap);
   return code;
 }
 
-}  // namespace
-
-int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, size_t outCap) {
-  const FcState& f = fcState;
-  char command[sizeof cmd->command + 1] = {};
+// The command name as the trace line shows it; -14 or -21 when the
+// operation is refused before anything else.
+int CheckOperation(int numParam, const FcCommand* cmd, const int* outLen, const char* outText,
+                   char (&command)[sizeof FcCommand::command + 1]) {
   if (cmd != nullptr) CopyField(command, cmd->command, sizeof cmd->command);
   LogLine("FC_Operacao%s numParam=%d Cmd=%s\n", LogTag(), numParam, command);
-  if (f.fcHandle == -1) return TARVO_BAD_HANDLE;
+  if (fcState.fcHandle == -1) return TARVO_BAD_HANDLE;
   if (cmd == nullptr || (outLen != nullptr && outText == nullptr)) return TARVO_NULL_ARGUMENT;
+  return 0;
+}
 
+}  // namespace
+
+int RunFcOperationClaimed(SessionLock& lock, int numParam, FcCommand* cmd, int* outLen,
+                          char* outText, size_t outCap) {
+  char command[sizeof cmd->command + 1] = {};
+  if (const int refused = CheckOperation(numParam, cmd, outLen, outText, command)) return refused;
+  const int code =
+      RunClaimed(lock, fcState.fcHandle, numParam, cmd, command, outLen, outText, outCap);
+  FcCommandReset(cmd);
+  return code;
+}
+
+int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, size_t outCap) {
+  SessionLock lock(SessionLock::kAsItIs);
+  char command[sizeof cmd->command + 1] = {};
+  if (const int refused = CheckOperation(numParam, cmd, outLen, outText, command)) return refused;
   // The whole operation holds the exchange: another thread's command could
   // otherwise clear the staged parameters before they are sent, or replace
   // the answer before its values are read.
-  if (!ClaimExchange()) return TARVO_REFUSED_BUSY;
-  const int code = RunClaimed(f.fcHandle, numParam, cmd, command, outLen, outText, outCap);
-  ReleaseExchange();
+  if (!lock.BeginExchange()) return TARVO_REFUSED_BUSY;
+  const int code =
+      RunClaimed(lock, fcState.fcHandle, numParam, cmd, command, outLen, outText, outCap);
+  lock.EndExchange();
   FcCommandReset(cmd);
   return code;
 }

@@ -1,6 +1,7 @@
 // The facade's process-wide fields.
 #pragma once
 
+#include "driver/session_lock.h"
 #include "tarvo.h"
 #include "trace/trace.h"
 
@@ -22,5 +23,8 @@ extern FcState fcState;
 // than outCap bytes is refused with TARVO_TOO_LONG before anything beyond
 // the items that fit is written.
 int RunFcOperation(int numParam, FcCommand* cmd, int* outLen, char* outText, size_t outCap);
+// The same inside an exchange that the caller has claimed (the start-up).
+int RunFcOperationClaimed(SessionLock& lock, int numParam, FcCommand* cmd, int* outLen,
+                          char* outText, size_t outCap);
 
 }  // namespace tarvo

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "driver/driver_state.h"
 #include "protocol/frame.h"
 #include "tarvo.h"
 #include "trace/trace.h"
@@ -26,16 +25,27 @@ constexpr const char* kReceiveError = "Erro de Recepcao";
 constexpr const char* kSectionError = "Erro de Secao ou CRC";
 
 // The most bytes one frame may hold: each stored byte is followed by a zero.
-constexpr int kMaxFrame = static_cast<int>(sizeof DriverState::bufRx) - 1;
+constexpr int kMaxFrame = static_cast<int>(sizeof ExchangeContext::bufRx) - 1;
 static_assert(kMaxFrame == kMaxAnswerLength, "the decoder reads what the engine can hold");
-static_assert(sizeof DriverState::respCopy == kMaxAnswerLength + 1, "respCopy holds any answer");
+static_assert(sizeof ExchangeContext::respCopy == kMaxAnswerLength + 1, "respCopy holds any answer");
 
-int Fail(DriverState& d, const char* circumstance) {
+const char* CircumstanceOf(ExchangeOutcome::Failure failure) {
+  switch (failure) {
+    case ExchangeOutcome::NoCts: return kNoCts;
+    case ExchangeOutcome::Transmit: return kTransmitError;
+    case ExchangeOutcome::Receive: return kReceiveError;
+    case ExchangeOutcome::Section: return kSectionError;
+    case ExchangeOutcome::None: break;
+  }
+  return "";
+}
+
+ExchangeOutcome Fail(ExchangeContext& d, ExchangeOutcome::Failure failure) {
   d.CodigoUltimoErro = TARVO_PROTOCOL_FAILURE;
   CopyText(d.nomeErro, "ErroProtTimeout");
-  CopyText(d.circunstancia, circumstance);
+  CopyText(d.circunstancia, CircumstanceOf(failure));
   WriteDecimal(d.errCodeText, sizeof d.errCodeText, TARVO_PROTOCOL_FAILURE);
-  return -1;
+  return ExchangeOutcome{-1, failure, TARVO_PROTOCOL_FAILURE};
 }
 
 struct ReadResult {
@@ -46,16 +56,16 @@ struct ReadResult {
 
 // One byte into bufRx at rxCount, which the caller keeps below kMaxFrame so
 // that the zero after it stays inside the buffer.
-ReadResult ReadOneByte(DriverState& d, uint32_t timeoutMs) {
+ReadResult ReadOneByte(ExchangeContext& d, uint32_t timeoutMs) {
   ReadResult r{0, 0};
   r.retRead = d.port.Read(d.bufRx + d.rxCount, 1, &r.dwRead, nullptr, timeoutMs);
   d.bufRx[d.rxCount + 1] = '\0';
   return r;
 }
 
-bool SessionOpen(const DriverState& d) { return d.fArq.load() == 1; }
+bool Abandoned(const ExchangeContext& d) { return d.abandoned.load() != 0; }
 
-void PulseControlLines(DriverState& d) {
+void PulseControlLines(ExchangeContext& d) {
   d.port.ClearRts();
   d.port.ClearDtr();
   sys::SleepMs(kBreakMs);
@@ -66,12 +76,12 @@ void PulseControlLines(DriverState& d) {
 // The printer fell silent: wake it with BREAK and control-line pulses. A
 // byte it then sends takes the place of the missing one. When none comes,
 // the port is closed and opened again and the exchange fails.
-bool RecoverFromSilence(DriverState& d, ReadResult* last) {
+bool RecoverFromSilence(ExchangeContext& d, ReadResult* last) {
   d.savedTimeout = d.Timeout;
   for (int attempt = 0; attempt < kBreakAttempts; ++attempt) {
-    // EncerraDriver on another thread ended the session: nobody waits for
-    // this answer any more, and the port is to be closed, not woken.
-    if (!SessionOpen(d)) return false;
+    // The session was ended from another thread: nobody waits for this
+    // answer any more, and the port is to be closed, not woken.
+    if (Abandoned(d)) return false;
     if (TraceVerbose()) LogLine("EnviaComando%s BRK-%02d\n", LogTag(), attempt);
     d.port.SetBreak();
     sys::SleepMs(kBreakMs);
@@ -90,7 +100,7 @@ bool RecoverFromSilence(DriverState& d, ReadResult* last) {
   *last = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
   d.Timeout = d.savedTimeout;
   if (last->GotByte()) return true;
-  if (!SessionOpen(d)) return false;
+  if (Abandoned(d)) return false;
 
   // Re-opened at the session's own rate: a printer set to another rate in
   // the line settings must stay reachable after one silent moment.
@@ -101,7 +111,7 @@ bool RecoverFromSilence(DriverState& d, ReadResult* last) {
   return false;
 }
 
-bool WaitForCts(DriverState& d) {
+bool WaitForCts(ExchangeContext& d) {
   if (!d.port.IsCtsOn()) {
     d.ctsReady = 0;
     LogLine("EnviaComando%s CTS_1 OUT\n", LogTag());
@@ -121,7 +131,7 @@ bool WaitForCts(DriverState& d) {
   return true;
 }
 
-void BeginFrame(DriverState& d, FrameReceiver* receiver, const char* command) {
+void BeginFrame(ExchangeContext& d, FrameReceiver* receiver, const char* command) {
   d.bufRx[0] = '\0';
   d.rxCount = 0;
   receiver->Begin(FollowsQuotes(command));
@@ -129,7 +139,7 @@ void BeginFrame(DriverState& d, FrameReceiver* receiver, const char* command) {
 
 }  // namespace
 
-void StoreAnswer(DriverState& d, const char* frame, const DecodeResult& r) {
+void StoreAnswer(ExchangeContext& d, const char* frame, const DecodeResult& r) {
   CopyBytes(d.respCopy, sizeof d.respCopy, frame, r.keptLength);
   if (r.kind != DecodeResult::Accepted) return;
   CopyBytes(d.errCodeText, sizeof d.errCodeText, r.codeText.text, r.codeText.length);
@@ -153,13 +163,14 @@ void StoreAnswer(DriverState& d, const char* frame, const DecodeResult& r) {
   d.CodigoUltimoErro = r.code;
 }
 
-int EnviaComando(DriverState& d, const char* idText, const char* command, const char* params) {
+ExchangeOutcome RunExchange(ExchangeContext& d, const char* idText, const char* command,
+                            const char* params) {
   const int idSent = ReadDecimal(idText);
   d.bufRx[0] = '\0';
   d.CodigoUltimoErro = 0;
   BuildRequest(d.bufTx, sizeof d.bufTx, idText, command, params);
 
-  if (!WaitForCts(d)) return Fail(d, kNoCts);
+  if (!WaitForCts(d)) return Fail(d, ExchangeOutcome::NoCts);
 
   if (TraceVerbose()) LogLine("EnviaComando%s bufTx=%s \n", LogTag(), d.bufTx);
   d.txLength = static_cast<int>(BoundedLength(d.bufTx, sizeof d.bufTx));
@@ -167,7 +178,7 @@ int EnviaComando(DriverState& d, const char* idText, const char* command, const 
       d.port.Write(d.bufTx, static_cast<uint32_t>(d.txLength), nullptr, nullptr, sys::kInfinite);
   if (retWrite != 0) {
     LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(sys::ErrorNumber(retWrite)));
-    return Fail(d, kTransmitError);
+    return Fail(d, ExchangeOutcome::Transmit);
   }
 
   FrameReceiver receiver;
@@ -176,19 +187,19 @@ int EnviaComando(DriverState& d, const char* idText, const char* command, const 
     if (d.rxCount >= kMaxFrame) {
       // A frame that has filled bufRx without ending is not an answer.
       LogLine("EnviaComando%s Estouro de bufRx rxCount=%d\n", LogTag(), d.rxCount);
-      return Fail(d, kReceiveError);
+      return Fail(d, ExchangeOutcome::Receive);
     }
     if (!d.port.IsCtsOn()) {
       d.ctsReady = 0;
       LogLine("EnviaComando%s CTS_3 OUT\n", LogTag());
-      return Fail(d, kNoCts);
+      return Fail(d, ExchangeOutcome::NoCts);
     }
     ReadResult read = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
     if (!read.GotByte() && !RecoverFromSilence(d, &read)) {
       LogLine("EnviaComando%s retRead=%d bRetrans=%d dwRead=%d\n", LogTag(),
               static_cast<int>(sys::ErrorNumber(read.retRead)), d.bRetrans,
               static_cast<int>(read.dwRead));
-      return Fail(d, kReceiveError);
+      return Fail(d, ExchangeOutcome::Receive);
     }
     const char byte = d.bufRx[d.rxCount];
     const FrameReceiver::Step step = receiver.Take(d.bufRx, &d.rxCount);
@@ -202,7 +213,7 @@ int EnviaComando(DriverState& d, const char* idText, const char* command, const 
     const DecodeResult decoded = DecodeResponse(d.bufRx, static_cast<size_t>(d.rxCount), idSent);
     StoreAnswer(d, d.bufRx, decoded);
     switch (decoded.kind) {
-      case DecodeResult::Accepted: return 1;
+      case DecodeResult::Accepted: return ExchangeOutcome{1, ExchangeOutcome::None, d.CodigoUltimoErro};
       case DecodeResult::IdMismatch:
         LogLine("EnviaComando%s IdCmdRecebido=%d IdCmdEnviado=%d bDescartaResp=%d\n", LogTag(),
                 decoded.idReceived, idSent, 1);
@@ -214,9 +225,13 @@ int EnviaComando(DriverState& d, const char* idText, const char* command, const 
         LogLine("EnviaComando%s Ret=%d CRCREC=%d CRCCALC=%d bRetrans=%d\n", LogTag(),
                 decoded.kind == DecodeResult::Malformed ? -1 : 0, decoded.received,
                 decoded.computed, d.bRetrans);
-        return Fail(d, kSectionError);
+        return Fail(d, ExchangeOutcome::Section);
     }
   }
+}
+
+int EnviaComando(ExchangeContext& d, const char* idText, const char* command, const char* params) {
+  return RunExchange(d, idText, command, params).result;
 }
 
 }  // namespace tarvo

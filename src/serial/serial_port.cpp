@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "serial/rfc2217.h"
+
 namespace tarvo {
 
 namespace {
@@ -294,5 +296,11 @@ uint32_t SerialPort::SetBreak() { return Escape(sys::Escape::SetBreak); }
 uint32_t SerialPort::ClearRts() { return Escape(sys::Escape::ClrRts); }
 uint32_t SerialPort::ClearDtr() { return Escape(sys::Escape::ClrDtr); }
 uint32_t SerialPort::ClearBreak() { return Escape(sys::Escape::ClrBreak); }
+
+NetworkName ClassifyNetworkName(const char* name) {
+  if (!rfc2217::HasScheme(name)) return NetworkName::NotNetwork;
+  rfc2217::Url url;
+  return rfc2217::ParseUrl(name, &url) ? NetworkName::WellFormed : NetworkName::Malformed;
+}
 
 }  // namespace tarvo

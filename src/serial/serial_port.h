@@ -15,6 +15,12 @@
 
 namespace tarvo {
 
+// What a port name says about a network port: a URL with a network
+// scheme is opened as it stands when it is well formed; anything else is
+// not a network name.
+enum class NetworkName { NotNetwork, WellFormed, Malformed };
+NetworkName ClassifyNetworkName(const char* name);
+
 class SerialPort {
  public:
   SerialPort() = default;

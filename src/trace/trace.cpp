@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/load_mutex.h"
 #include "common/text.h"
 #include "serial/system.h"
 #include "tarvo_version.h"
@@ -16,6 +17,11 @@ TraceState traceState;
 namespace {
 
 constexpr uint32_t kConfigReadBytes = 50;
+
+// Held while the trace state is read or changed, and while one line is
+// formatted into lineBuffer and written.
+LoadMutex traceLock;
+using TraceGuard = std::lock_guard<std::mutex>;
 
 // A trace line: the time stamp and the longest formatted text (a whole
 // received frame) fit with room to spare; longer text is cut.
@@ -38,11 +44,33 @@ int LevelDigitAt(const char* text, size_t len, size_t* position) {
 
 }  // namespace
 
-const char* LogTag() { return traceState.logTag != nullptr ? traceState.logTag : ""; }
+const char* LogTag() {
+  TraceGuard guard(traceLock);
+  return traceState.logTag != nullptr ? traceState.logTag : "";
+}
 
-bool TraceVerbose() { return traceState.traceLevel != 0 && traceState.nivelLog == 1; }
+void TraceSetTag(const char* tag) {
+  TraceGuard guard(traceLock);
+  traceState.logTag = tag;
+}
+
+int TraceNivelLog() {
+  TraceGuard guard(traceLock);
+  return traceState.nivelLog;
+}
+
+void TraceSetNivelLog(int level) {
+  TraceGuard guard(traceLock);
+  traceState.nivelLog = static_cast<uint8_t>(level);
+}
+
+bool TraceVerbose() {
+  TraceGuard guard(traceLock);
+  return traceState.traceLevel != 0 && traceState.nivelLog == 1;
+}
 
 int TraceConfigRead(const char* base) {
+  TraceGuard guard(traceLock);
   traceState.maxLogSize = kDefaultLogSize;
   char name[kTraceFileNameSize];
   if (std::strlen(base) > kMaxTraceBaseName) {
@@ -83,7 +111,9 @@ int TraceConfigRead(const char* base) {
   return traceState.traceLevel;
 }
 
-LogHandle TraceLogOpen(const char* path) {
+namespace {
+
+LogHandle LogOpenLocked(const char* path) {
   if (traceState.traceLevel == 0) return lastLogHandle;
   if (!CopyText(traceState.logPath, path)) {
     traceState.logPath[0] = '\0';
@@ -104,11 +134,19 @@ LogHandle TraceLogOpen(const char* path) {
   return lastLogHandle = &logHandleToken;
 }
 
+}  // namespace
+
+LogHandle TraceLogOpen(const char* path) {
+  TraceGuard guard(traceLock);
+  return LogOpenLocked(path);
+}
+
 bool TraceStartFromEnvironment() {
   TraceEnvSetting setting;
   if (ParseTraceEnv(std::getenv(kTraceEnvName), &setting) != TraceEnvResult::On) return false;
   char path[sizeof traceState.logPath];
   FormatText(path, sizeof path, nullptr, "%s.txt", setting.base);
+  TraceGuard guard(traceLock);
   if (traceState.logTag == nullptr) traceState.logTag = TARVO_VERSION_TAG;
   traceState.nivelLog = static_cast<uint8_t>(setting.level);
   if (traceState.traceLevel == setting.level && std::strcmp(traceState.logPath, path) == 0) {
@@ -116,15 +154,17 @@ bool TraceStartFromEnvironment() {
   }
   traceState.traceLevel = setting.level;
   traceState.maxLogSize = kDefaultLogSize;
-  TraceLogOpen(path);
+  LogOpenLocked(path);
   return true;
 }
 
 void TraceStop() {
+  TraceGuard guard(traceLock);
   if (traceState.maxLogSize != 0 && traceState.traceLevel != 0) traceState.traceLevel = 0;
 }
 
 void LogLine(const char* format, ...) {
+  TraceGuard guard(traceLock);
   if (traceState.traceLevel == 0 || traceState.logPath[0] == '\0') return;
   sys::Handle file = sys::FileOpen(traceState.logPath, sys::FileMode::Update);
   if (file == nullptr) {

@@ -60,5 +60,14 @@ bool TraceVerbose();
 
 // logTag, or "" before anything pointed it somewhere.
 const char* LogTag();
+void TraceSetTag(const char* tag);
+
+// nivelLog, and setting it to the low 8 bits of a level.
+int TraceNivelLog();
+void TraceSetNivelLog(int level);
+
+// Every function here may be called from any thread: the trace state is
+// read and changed under the trace's own lock, and each line is formatted
+// and written whole under it, so lines of two threads never mix.
 
 }  // namespace tarvo
