@@ -45,13 +45,19 @@ asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-# The tests of two threads at once (the simulated line and a
-# pseudo-terminal), built with ThreadSanitizer.
+# The tests of several threads at once (the simulated line, a
+# pseudo-terminal, a network port, the trace), built with ThreadSanitizer,
+# tracing on at levels 1 and 2; the stress run lasts $(STRESS_SECONDS) s
+# here (2 s in the plain suite).
+STRESS_SECONDS ?= 30
 tsan:
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVO_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread $(CMAKE_FLAGS)
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target command_tests overlap_pty_tests
-	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '^Overlap(Pty)?\.'
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target command_tests overlap_pty_tests \
+	  thread_tests thread_pty_tests trace_tests
+	TARVO_STRESS_SECONDS=$(STRESS_SECONDS) TSAN_OPTIONS=halt_on_error=1 \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
+	  -R '^(Overlap(Pty)?\.|TraceLevel/Threads|TraceThreads\.)'
 
 check: deps
 	$(MAKE) test TEST_REPEAT=until-fail:3
@@ -83,7 +89,8 @@ demo: build
 # tables (docs/performance.md). The figures depend on the machine's load.
 bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tarvo_micro_bench tarvo_e2e_bench tarvo_net_bench
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tarvo_micro_bench tarvo_e2e_bench tarvo_net_bench \
+	  tarvo_lock_bench
 	bench/run.sh $(BENCH_BUILD)
 
 # The Debian package: $(BUILD)/tarvo_<version>_amd64.deb

@@ -46,6 +46,14 @@ echo "## End to end"
 "$e2e" $quick
 
 echo
+echo "## The session lock: the driver with it and without it"
+if [ "$quick" = "--quick" ]; then
+  "$build/bench/tarvo_lock_bench" --rounds 3 --exchanges 300
+else
+  "$build/bench/tarvo_lock_bench"
+fi
+
+echo
 echo "## Network port (RFC 2217) through ser2net"
 echo
 if [ "$quick" = "--quick" ]; then

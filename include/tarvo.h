@@ -17,18 +17,36 @@
  * ANSI code page (cp1252). Output buffers are owned by the caller and their
  * size is not passed: each call below says how much room it needs.
  *
- * Threads: the library starts no thread and takes no lock. Every call runs
- * on the caller's thread and blocks it for the whole exchange with the
- * printer. All state is process-wide and single-instance, so a host should
- * use the library from one thread at a time. The one guard is an atomic
- * busy flag, held for a whole ExecutaComando and a whole FC_Operacao: while
- * another thread holds it, ExecutaComando returns 0 (TARVO_BUSY),
- * FC_Operacao returns -22 (TARVO_REFUSED_BUSY) and sends nothing, and
- * DefineTimeout is ignored; in all three cases the running exchange is not
- * disturbed. EncerraDriver from another thread during an exchange ends the
- * session at once (result 0); that exchange then fails at the printer's
- * next silence without re-opening the port, and the port is closed when it
- * ends. Staging parameters and reading results are not guarded.
+ * Threads: every call may be made from any thread, and every call is
+ * atomic with respect to every other: none ever sees or changes half of
+ * another's work. The library starts no thread; each call runs on the
+ * caller's and blocks it for the whole exchange with the printer. While
+ * one thread's exchange runs (an ExecutaComando, a whole FC_Operacao, or a
+ * whole FC_Inicializa with its identification), another thread's
+ * ExecutaComando returns 0 (TARVO_BUSY) at once, its DefineTimeout is
+ * refused with its "Ha comando em execucao!" trace line, and its
+ * FC_Operacao returns -22 (TARVO_REFUSED_BUSY) with nothing sent; only a
+ * running exchange refuses them, never a call that merely holds the lock
+ * for a moment. Every other call (staging, the getters and Retorno,
+ * IniciaDriver, FC_Inicializa, FC_Finaliza) waits until that exchange has
+ * ended, so staging never changes a running exchange and a getter never
+ * reads half-written results. EncerraDriver does not wait: it ends the
+ * session at once (result 0), the running exchange then fails at the
+ * printer's next silence without re-opening the port, and the port is
+ * closed as that exchange ends; nothing re-opens behind a closed session.
+ * DoMessage takes no lock, so a window procedure it dispatches may call the
+ * driver. The trace writes whole lines only. The lock is a plain mutex that
+ * allocates nothing after load. A sequence of calls (stage, execute, read)
+ * is still one unit only for the host that makes it: two threads that
+ * stage for one printer must agree between themselves (the bindings keep a
+ * lock of their own for that), or use FC_Operacao, which is one call.
+ * All of a printer's state is one session object; the library has one,
+ * reached by every call, so one process drives one printer. Several
+ * printers in one process would still need: a session per handle (the
+ * handle chosen at IniciaDriver and looked up by every call instead of the
+ * fixed 1), the facade's fields (its handle, scratch and trace names) moved
+ * into the session, a trace log per session, and the process-wide frame-id
+ * seed memory kept per device.
  *
  * Frame ids: each session starts its ids from a seed taken from a
  * sub-second clock mixed with the process id, so sessions opened in quick
@@ -109,8 +127,8 @@ extern "C" {
 #define TARVO_TOO_LONG (-20)
 /* A required pointer argument is null; nothing was changed or written. */
 #define TARVO_NULL_ARGUMENT (-21)
-/* FC_Operacao: another thread's exchange (ExecutaComando or FC_Operacao)
-   was running. Nothing was sent; Cmd, outText and *outLen are untouched,
+/* FC_Operacao: another thread's exchange (ExecutaComando, FC_Operacao or
+   FC_Inicializa) was running. Nothing was sent; Cmd, outText and *outLen are untouched,
    so the same record can be passed again once that exchange has ended. */
 #define TARVO_REFUSED_BUSY (-22)
 /* Protocol failure: no valid answer was obtained (error name
@@ -172,7 +190,8 @@ TARVO_API int TARVO_CALL TARVO_IniciaDriver(const char *PortaSerial);
 
 /* Closes the session: 0, or -14 when Handle is not the open session's
    handle (with no session open, -1 matches and closes nothing). Stops
-   tracing. */
+   tracing. It never waits for another thread's running exchange: the
+   session ends at once and its port is closed as that exchange ends. */
 TARVO_API int TARVO_CALL EncerraDriver(int Handle);
 TARVO_API int TARVO_CALL TARVO_EncerraDriver(int Handle);
 
@@ -213,7 +232,7 @@ TARVO_API int TARVO_CALL TARVO_AdicionaParam(int Handle, const char *Nome, const
  * command again with its id and parameters (a retransmission).
  * Returns 1 when a valid answer came back (read ObtemCodErro: 0 means the
  * printer carried it out), -1 when the exchange failed (ObtemCodErro then
- * gives 11010), 0 when another ExecutaComando is still running, -14 for a
+ * gives 11010), 0 when another thread's exchange is still running, -14 for a
  * wrong handle, -21 for a null command, -20 for a command name over 59
  * characters. The staged parameters are cleared after every exchange.
  */
