@@ -1,8 +1,12 @@
-// A mutex that is ready at load. Some thread libraries (winpthreads, which
-// the MinGW build uses) allocate a mutex's record on its first lock; nothing
-// may allocate after load, so the constructor takes it once.
+// A mutex and a condition variable that are ready at load. Some thread
+// libraries (winpthreads, which the MinGW build uses) allocate the record
+// of a mutex on its first lock and that of a condition variable on its
+// first wait; nothing may allocate after load, so the constructors make
+// that first use.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace tarvo {
@@ -12,6 +16,15 @@ class LoadMutex : public std::mutex {
   LoadMutex() {
     lock();
     unlock();
+  }
+};
+
+class LoadConditionVariable : public std::condition_variable {
+ public:
+  LoadConditionVariable() {
+    LoadMutex mutex;
+    std::unique_lock<std::mutex> lock(mutex);
+    wait_for(lock, std::chrono::nanoseconds(0));
   }
 };
 

@@ -94,8 +94,7 @@ void SetTimeout(int iTimeout) {
 // DefineTimeout's handle test, with its trace line when it fails.
 bool TimeoutHandleMatches(int handle) {
   if (handle == driverState.fArq) return true;
-  LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), handle,
-          driverState.fArq);
+  LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), handle, driverState.fArq);
   return false;
 }
 

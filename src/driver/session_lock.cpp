@@ -1,6 +1,7 @@
 #include "driver/session_lock.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "driver/driver_state.h"
 #include "trace/trace.h"
@@ -24,15 +25,9 @@ SessionLock::SessionLock(Mode mode) : locking_(LockingOn()) {
   d.lock.lock();
   held_ = true;
   if (mode != kOnceIdle) return;
-  // The exchange's thread holds `running` from the moment it set cmdBusy
-  // (with the mutex held) until it cleared it, so this blocks until that
-  // exchange has ended; another may have begun by then, hence the loop.
-  while (d.cmdBusy != 0) {
-    d.lock.unlock();
-    d.running.lock();
-    d.running.unlock();
-    d.lock.lock();
-  }
+  std::unique_lock<std::mutex> lock(d.lock, std::adopt_lock);
+  d.idle.wait(lock, [&d] { return d.cmdBusy == 0; });
+  lock.release();
 }
 
 SessionLock::~SessionLock() {
@@ -43,14 +38,13 @@ bool SessionLock::BeginExchange() {
   DriverState& d = driverState;
   if (d.cmdBusy != 0) return false;
   d.cmdBusy = 1;
-  if (locking_) d.running.lock();
   return true;
 }
 
 void SessionLock::EndExchange() {
   DriverState& d = driverState;
   d.cmdBusy = 0;
-  if (locking_) d.running.unlock();
+  if (locking_) d.idle.notify_all();
   if (d.closePending != 0) {
     d.closePending = 0;
     d.port.Close();

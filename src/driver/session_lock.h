@@ -3,14 +3,14 @@
 // Every exported call but DoMessage does its work holding the session's
 // mutex, so no call sees or changes half of another's. An exchange does not
 // hold it while it waits for the printer: it claims the session instead
-// (cmdBusy, with the second mutex `running` held by its thread), and takes
-// the mutex again only to finish. So:
+// (cmdBusy, set and cleared under the mutex), and takes the mutex again
+// only to finish. So:
 //   - a call that is refused while an exchange runs (ExecutaComando,
 //     DefineTimeout, FC_Operacao) takes the mutex as it is and looks at the
 //     claim: a call that merely holds the mutex for a moment makes it wait,
 //     only an exchange refuses it;
-//   - every other call takes the mutex once no exchange runs: it blocks on
-//     `running` until the exchange's thread lets it go.
+//   - every other call takes the mutex once no exchange runs: it waits on
+//     the condition variable `idle`, which the exchange's end notifies.
 // The internal calls (driver/internal.h) expect the mutex held by their
 // caller; the facade uses them, never the locking exports, so a thread
 // never waits for itself.
@@ -21,8 +21,8 @@ namespace tarvo {
 class SessionLock {
  public:
   enum Mode {
-    kAsItIs,       // the mutex now, whether an exchange runs or not
-    kOnceIdle,     // the mutex once no exchange runs
+    kAsItIs,    // the mutex now, whether an exchange runs or not
+    kOnceIdle,  // the mutex once no exchange runs
   };
   explicit SessionLock(Mode mode);
   ~SessionLock();

@@ -46,8 +46,8 @@ int ReadSerialNumber(Identification* id, int* tries) {
     ++*tries;
     FillRecord(&id->record, "LeTexto", "ValorTexto", "NomeTexto", "NumeroSerieECF");
     id->record.params[0].type = TARVO_TYPE_QUOTED;
-    code = LowSixteenBits(RunFcOperationClaimed(*id->lock, 1, &id->record, &id->length,
-                                                id->serial, sizeof id->serial));
+    code = LowSixteenBits(RunFcOperationClaimed(*id->lock, 1, &id->record, &id->length, id->serial,
+                                                sizeof id->serial));
   } while (code == kBusyCode && *tries < kMaxIdentifyTries);
   return code;
 }

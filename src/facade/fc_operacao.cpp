@@ -7,7 +7,7 @@
 
 namespace tarvo {
 
-FcState fcState;
+FcState& fcState = driverState.facade;
 
 namespace {
 

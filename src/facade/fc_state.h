@@ -1,23 +1,15 @@
-// The facade's process-wide fields.
+// The facade's fields and its operation for the start-up.
 #pragma once
 
+#include "driver/driver_state.h"
 #include "driver/session_lock.h"
 #include "tarvo.h"
-#include "trace/trace.h"
 
 namespace tarvo {
 
-struct FcState {
-  int fcHandle = -1;                               // the facade's session; -1 when none
-  char fcName[100] = {};                           // one requested name
-  char fcValue[4096] = {};                         // one value read by Retorno
-  char logBaseName[kTraceFileNameSize] = "TARVO";  // per-printer trace name being built
-  char cfgBaseName[kTraceFileNameSize] = "TARVO";  // trace configuration read at start-up
-  int usbPortNo = 0;                               // COM number tried by the port scan
-  LogHandle logHandle = nullptr;
-};
-
-extern FcState fcState;
+// The facade's fields are part of the session (driver/driver_state.h);
+// this is the name the facade knows them by.
+extern FcState& fcState;
 
 // FC_Operacao with the room of outText given: a text that would need more
 // than outCap bytes is refused with TARVO_TOO_LONG before anything beyond

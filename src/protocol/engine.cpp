@@ -27,7 +27,8 @@ constexpr const char* kSectionError = "Erro de Secao ou CRC";
 // The most bytes one frame may hold: each stored byte is followed by a zero.
 constexpr int kMaxFrame = static_cast<int>(sizeof ExchangeContext::bufRx) - 1;
 static_assert(kMaxFrame == kMaxAnswerLength, "the decoder reads what the engine can hold");
-static_assert(sizeof ExchangeContext::respCopy == kMaxAnswerLength + 1, "respCopy holds any answer");
+static_assert(sizeof ExchangeContext::respCopy == kMaxAnswerLength + 1,
+              "respCopy holds any answer");
 
 const char* CircumstanceOf(ExchangeOutcome::Failure failure) {
   switch (failure) {
@@ -137,6 +138,17 @@ void BeginFrame(ExchangeContext& d, FrameReceiver* receiver, const char* command
   receiver->Begin(FollowsQuotes(command));
 }
 
+// Writes bufTx whole, without limit of time.
+bool SendRequest(ExchangeContext& d) {
+  if (TraceVerbose()) LogLine("EnviaComando%s bufTx=%s \n", LogTag(), d.bufTx);
+  d.txLength = static_cast<int>(BoundedLength(d.bufTx, sizeof d.bufTx));
+  const uint32_t retWrite =
+      d.port.Write(d.bufTx, static_cast<uint32_t>(d.txLength), nullptr, nullptr, sys::kInfinite);
+  if (retWrite == 0) return true;
+  LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(sys::ErrorNumber(retWrite)));
+  return false;
+}
+
 }  // namespace
 
 void StoreAnswer(ExchangeContext& d, const char* frame, const DecodeResult& r) {
@@ -171,15 +183,7 @@ ExchangeOutcome RunExchange(ExchangeContext& d, const char* idText, const char* 
   BuildRequest(d.bufTx, sizeof d.bufTx, idText, command, params);
 
   if (!WaitForCts(d)) return Fail(d, ExchangeOutcome::NoCts);
-
-  if (TraceVerbose()) LogLine("EnviaComando%s bufTx=%s \n", LogTag(), d.bufTx);
-  d.txLength = static_cast<int>(BoundedLength(d.bufTx, sizeof d.bufTx));
-  const uint32_t retWrite =
-      d.port.Write(d.bufTx, static_cast<uint32_t>(d.txLength), nullptr, nullptr, sys::kInfinite);
-  if (retWrite != 0) {
-    LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(sys::ErrorNumber(retWrite)));
-    return Fail(d, ExchangeOutcome::Transmit);
-  }
+  if (!SendRequest(d)) return Fail(d, ExchangeOutcome::Transmit);
 
   FrameReceiver receiver;
   BeginFrame(d, &receiver, command);
@@ -213,7 +217,8 @@ ExchangeOutcome RunExchange(ExchangeContext& d, const char* idText, const char* 
     const DecodeResult decoded = DecodeResponse(d.bufRx, static_cast<size_t>(d.rxCount), idSent);
     StoreAnswer(d, d.bufRx, decoded);
     switch (decoded.kind) {
-      case DecodeResult::Accepted: return ExchangeOutcome{1, ExchangeOutcome::None, d.CodigoUltimoErro};
+      case DecodeResult::Accepted:
+        return ExchangeOutcome{1, ExchangeOutcome::None, d.CodigoUltimoErro};
       case DecodeResult::IdMismatch:
         LogLine("EnviaComando%s IdCmdRecebido=%d IdCmdEnviado=%d bDescartaResp=%d\n", LogTag(),
                 decoded.idReceived, idSent, 1);

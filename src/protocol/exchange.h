@@ -25,13 +25,13 @@ constexpr int kQueueSize = 8192;
 constexpr size_t kRequestSize = 812;
 
 struct ExchangeContext {
-  SerialPort port;                             // the one serial port, closed at load
+  SerialPort port;                              // the one serial port, closed at load
   char portName[TARVO_MAX_PORT_NAME + 1] = {};  // device name given to Open
-  int lineRate = 0;                            // the session's rate; re-opens use it
-  int Timeout = 0;                             // ms allowed for each byte of an answer
-  int savedTimeout = 0;                        // Timeout before a BREAK recovery
-  int ctsReady = 1;                            // 1 while CTS has been seen since it was lost
-  int bRetrans = 0;                            // 1 while the exchange repeats the last command
+  int lineRate = 0;                             // the session's rate; re-opens use it
+  int Timeout = 0;                              // ms allowed for each byte of an answer
+  int savedTimeout = 0;                         // Timeout before a BREAK recovery
+  int ctsReady = 1;                             // 1 while CTS has been seen since it was lost
+  int bRetrans = 0;                             // 1 while the exchange repeats the last command
   // Set when the session was ended from another thread while this exchange
   // ran: nobody waits for its answer, and the port is not to be re-opened.
   std::atomic<int> abandoned{0};

@@ -7,12 +7,11 @@
 // The stress run lasts TARVO_STRESS_SECONDS seconds (2 when unset; make
 // tsan runs it for 30).
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>

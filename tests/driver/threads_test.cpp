@@ -92,8 +92,8 @@ TEST_P(Threads, StagingFromAnotherThreadNeverReachesARunningFcOperacao) {
   EXPECT_EQ(failures, 0);
   ASSERT_EQ(frames.size(), static_cast<size_t>(kSales));
   for (int i = 0; i < kSales; ++i) {
-    const std::string sale = "Descricao=\"item" + std::to_string(i) + "\" PrecoUnitario=" +
-                             std::to_string(i) + ",00";
+    const std::string sale =
+        "Descricao=\"item" + std::to_string(i) + "\" PrecoUnitario=" + std::to_string(i) + ",00";
     EXPECT_EQ(ParamsOf(frames[static_cast<size_t>(i)]), sale);
   }
 }

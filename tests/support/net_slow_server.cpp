@@ -19,8 +19,9 @@ using namespace rfc2217;
 constexpr int kHoldGreetingMs = 300;
 
 // What ser2net sends first.
-const uint8_t kGreeting[] = {kIac, kWill, 3, kIac, kDo,   3, kIac, kWill, 1, kIac, kDont, 1, kIac,
-                             kDo,  0,     kIac, kWill, 0, kIac, kDo,   kOptionComPort};
+const uint8_t kGreeting[] = {kIac,  kWill, 3,     kIac,  kDo,  3,    kIac,
+                             kWill, 1,     kIac,  kDont, 1,    kIac, kDo,
+                             0,     kIac,  kWill, 0,     kIac, kDo,  kOptionComPort};
 
 bool Readable(int fd, int ms) {
   pollfd p{fd, POLLIN, 0};
@@ -71,7 +72,8 @@ void SlowNegotiationServer::Run() {
     if (!Readable(listener_, 50)) continue;
     std::vector<int> clients{accept(listener_, nullptr, nullptr)};
     // A second open racing the first would connect within this time.
-    if (Readable(listener_, kHoldGreetingMs)) clients.push_back(accept(listener_, nullptr, nullptr));
+    if (Readable(listener_, kHoldGreetingMs))
+      clients.push_back(accept(listener_, nullptr, nullptr));
     {
       std::lock_guard<std::mutex> g(m_);
       accepted_ += static_cast<int>(clients.size());

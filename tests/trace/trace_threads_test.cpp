@@ -50,8 +50,8 @@ TEST(TraceThreads, TwoThreadsWriteOnlyWholeStampedLines) {
   while (std::getline(in, text)) {
     if (text.rfind("Arquivo de LOG", 0) == 0 || text.empty() || text == "\r") continue;
     std::smatch m;
-    const bool ok = std::regex_match(text, m, line) &&
-                    m[3].str() == (m[1].str() == "A" ? payloadA : payloadB);
+    const bool ok =
+        std::regex_match(text, m, line) && m[3].str() == (m[1].str() == "A" ? payloadA : payloadB);
     if (!ok) {
       if (++bad < 5) ADD_FAILURE() << "torn line: " << text;
       continue;
