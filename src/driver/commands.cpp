@@ -94,7 +94,7 @@ int ExecuteClaimed(SessionLock& lock, int handle, const char* Comando) {
 
   // The other threads wait for the claim, not for the mutex, meanwhile.
   lock.Release();
-  const int result = EnviaComando(d, d.idText, command, params);
+  const int result = RunExchange(d, d.idText, command, params).result;
   lock.Retake();
   LimpaParamsLocked(handle);
   if (result > 0) return 1;
