@@ -21,6 +21,7 @@ void FreshState() {
   d.cmdId = 0;
   d.lastSeed = -1;
   d.closePending = 0;
+  d.abandoned = 0;
   d.bRetrans = 0;
   d.CodigoUltimoErro = 0;
   d.txLength = 0;
