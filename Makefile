@@ -54,7 +54,7 @@ tsan:
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVO_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target command_tests overlap_pty_tests \
-	  thread_tests thread_pty_tests trace_tests
+	  thread_tests thread_pty_tests trace_thread_tests
 	TARVO_STRESS_SECONDS=$(STRESS_SECONDS) TSAN_OPTIONS=halt_on_error=1 \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
 	  -R '^(Overlap(Pty)?\.|TraceLevel/Threads|TraceThreads\.)'
