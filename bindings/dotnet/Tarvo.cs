@@ -698,6 +698,175 @@ namespace Tarvo
         }
     }
 
+    // ---- Why a port is refused
+
+    /// <summary>IniciaDriver or FC_Inicializa refused the port (BAD_CHANNEL); the
+    /// message says why, in the words of "tarvo why PORT". Device, Mapping
+    /// ("given", "registry", "default" or "none"), Cause (a short key:
+    /// "missing", "not-a-terminal", "permission", "busy", ...) and Registry
+    /// hold the same facts; all empty when no explanation could be had.</summary>
+    public class PortException : TarvoException
+    {
+        public readonly string Device, Mapping, Cause, Registry;
+
+        public PortException(string message, int code, IDictionary<string, string> facts)
+            : base(message, code)
+        {
+            Device = PortFacts.Get(facts, "device");
+            Mapping = PortFacts.Get(facts, "mapping");
+            Cause = PortFacts.Get(facts, "cause");
+            Registry = PortFacts.Get(facts, "registry");
+        }
+    }
+
+    /// <summary>Why the driver can't open a port, from the tarvo tool
+    /// ("tarvo why PORT --json"), the one place that knows: the tool named
+    /// by TARVO_CLI, else the one that came with the library this process
+    /// loaded (bin/ beside an installed library's directory, tools/ in a
+    /// build tree), else the PATH's. Without the tool the facts are empty and
+    /// the message is only the code.</summary>
+    public static class PortFacts
+    {
+        public static Dictionary<string, string> Explain(string port)
+        {
+            var facts = new Dictionary<string, string>();
+            string tool = Tool();
+            if (tool == null) return facts;
+            try {
+                var start = new System.Diagnostics.ProcessStartInfo(tool) {
+                    UseShellExecute = false, RedirectStandardOutput = true, RedirectStandardError = true,
+                    Arguments = "why \"" + port.Replace("\"", "") + "\" --json",
+                    StandardOutputEncoding = Encoding.UTF8,
+                };
+                using (var process = System.Diagnostics.Process.Start(start)) {
+                    string output = process.StandardOutput.ReadToEnd();
+                    if (!process.WaitForExit(10000)) return facts;
+                    return ParseObject(output);
+                }
+            } catch (Exception) {
+                return facts;  // no tool, or an answer not understood: no explanation
+            }
+        }
+
+        internal static string Get(IDictionary<string, string> facts, string key)
+        {
+            string value;
+            return facts != null && facts.TryGetValue(key, out value) ? value : "";
+        }
+
+        internal static PortException Error(string call, string port, int code)
+        {
+            // The facade's USB scan (COMU...) tries many ports: no one of them explains it.
+            bool scan = call == "FC_Inicializa" && port.Length >= 4 && (port[3] == 'U' || port[3] == 'u');
+            var facts = code == Codes.BAD_CHANNEL && !scan ? Explain(port) : new Dictionary<string, string>();
+            string why = Get(facts, "explanation");
+            return new PortException(string.Format("{0}({1}) gave {2}{3}", call, port, code,
+                                                   why.Length > 0 ? ": " + why : ""), code, facts);
+        }
+
+        static string Tool()
+        {
+            string named = Environment.GetEnvironmentVariable("TARVO_CLI");
+            if (!string.IsNullOrEmpty(named)) return named;
+            string library = LibraryFile();
+            if (library != null) {
+                string here = System.IO.Path.GetDirectoryName(library);
+                string exe = Environment.OSVersion.Platform == PlatformID.Win32NT ? "tarvo.exe" : "tarvo";
+                foreach (string beside in new[] { System.IO.Path.Combine(here, "..", "bin", exe),
+                                                  System.IO.Path.Combine(here, "..", "..", "bin", exe),
+                                                  System.IO.Path.Combine(here, "tools", exe),
+                                                  System.IO.Path.Combine(here, exe) })
+                    if (System.IO.File.Exists(beside)) return System.IO.Path.GetFullPath(beside);
+            }
+            string path = Environment.GetEnvironmentVariable("PATH") ?? "";
+            foreach (string dir in path.Split(System.IO.Path.PathSeparator)) {
+                if (dir.Length == 0) continue;
+                string candidate = System.IO.Path.Combine(dir, "tarvo");
+                if (System.IO.File.Exists(candidate)) return candidate;
+            }
+            return null;
+        }
+
+        // The file the library was loaded from: the process's mapped files on
+        // Linux, its modules elsewhere.
+        static string LibraryFile()
+        {
+            try {
+                if (System.IO.File.Exists("/proc/self/maps")) {
+                    foreach (string line in System.IO.File.ReadAllLines("/proc/self/maps")) {
+                        int slash = line.IndexOf('/');
+                        if (slash < 0) continue;
+                        string file = line.Substring(slash);
+                        if (System.IO.Path.GetFileName(file).StartsWith("libtarvo.so")) return file;
+                    }
+                    return null;
+                }
+                foreach (System.Diagnostics.ProcessModule m in System.Diagnostics.Process.GetCurrentProcess().Modules)
+                    if (string.Equals(m.ModuleName, "tarvo.dll", StringComparison.OrdinalIgnoreCase))
+                        return m.FileName;
+            } catch (Exception) {
+            }
+            return null;
+        }
+
+        // The tool's answer is one flat JSON object of texts (and perhaps
+        // numbers or booleans, kept as their text).
+        internal static Dictionary<string, string> ParseObject(string json)
+        {
+            var facts = new Dictionary<string, string>();
+            int i = json.IndexOf('{');
+            if (i < 0) return facts;
+            i++;
+            while (true) {
+                Skip(json, ref i);
+                if (i >= json.Length || json[i] == '}') return facts;
+                string key = Text(json, ref i);
+                Skip(json, ref i);
+                if (i >= json.Length || json[i++] != ':') throw new FormatException("':' expected");
+                Skip(json, ref i);
+                string value;
+                if (json[i] == '"') {
+                    value = Text(json, ref i);
+                } else {
+                    int end = json.IndexOfAny(new[] { ',', '}' }, i);
+                    if (end < 0) throw new FormatException("unterminated value");
+                    value = json.Substring(i, end - i).Trim();
+                    i = end;
+                }
+                facts[key] = value;
+                Skip(json, ref i);
+                if (i < json.Length && json[i] == ',') i++;
+            }
+        }
+
+        static void Skip(string s, ref int i)
+        {
+            while (i < s.Length && char.IsWhiteSpace(s[i])) i++;
+        }
+
+        static string Text(string s, ref int i)
+        {
+            if (s[i] != '"') throw new FormatException("'\"' expected");
+            var b = new StringBuilder();
+            for (i++; i < s.Length; i++) {
+                char c = s[i];
+                if (c == '"') { i++; return b.ToString(); }
+                if (c != '\\') { b.Append(c); continue; }
+                char e = s[++i];
+                switch (e) {
+                    case 'n': b.Append('\n'); break;
+                    case 't': b.Append('\t'); break;
+                    case 'r': b.Append('\r'); break;
+                    case 'b': b.Append('\b'); break;
+                    case 'f': b.Append('\f'); break;
+                    case 'u': b.Append((char)Convert.ToInt32(s.Substring(i + 1, 4), 16)); i += 4; break;
+                    default: b.Append(e); break;
+                }
+            }
+            throw new FormatException("unterminated text");
+        }
+    }
+
     // ---- The session
 
     /// <summary>One session with the printer.</summary>
@@ -749,12 +918,12 @@ namespace Tarvo
                 if (facade) {
                     int code = Native.FC_Inicializa(name);
                     if (code != Codes.OK)
-                        throw new TarvoException(string.Format("FC_Inicializa({0}) gave {1}", port, code), code);
+                        throw PortFacts.Error("FC_Inicializa", port, code);
                     handle = Codes.OK_HANDLE;  // the facade's session is the driver's
                 } else {
                     int h = Native.IniciaDriver(name);
                     if (h != Codes.OK_HANDLE)
-                        throw new TarvoException(string.Format("IniciaDriver({0}) gave {1}", port, h), h);
+                        throw PortFacts.Error("IniciaDriver", port, h);
                     handle = h;
                 }
                 sessionOwner = this;

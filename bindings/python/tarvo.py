@@ -539,17 +539,43 @@ class PortError(TarvoError):
         self.registry = facts.get("registry", "")
 
 
+def _library_file() -> str:
+    """The file the library was loaded from, wherever the loader found it."""
+    name = getattr(_library, "_name", "") or ""
+    if os.path.isabs(name) or _library is None or sys.platform == "win32":
+        return name
+    # Loaded by its bare name from the search path: ask the loader which file
+    # holds one of its functions.
+    class DlInfo(ctypes.Structure):
+        _fields_ = [("fname", ctypes.c_char_p), ("fbase", ctypes.c_void_p),
+                    ("sname", ctypes.c_char_p), ("saddr", ctypes.c_void_p)]
+    try:
+        dladdr = ctypes.CDLL(None).dladdr
+    except (OSError, AttributeError):
+        return name
+    dladdr.argtypes, dladdr.restype = [ctypes.c_void_p, ctypes.POINTER(DlInfo)], ctypes.c_int
+    info = DlInfo()
+    address = ctypes.cast(_library.IniciaDriver, ctypes.c_void_p).value
+    if dladdr(address, ctypes.byref(info)) and info.fname:
+        return os.path.abspath(os.fsdecode(info.fname))  # relative to the start's directory
+    return name
+
+
 def _tool() -> str | None:
-    """The tarvo tool, which explains port failures: TARVO_CLI, the bin
-    directory beside the library's, or PATH."""
+    """The tarvo tool, which explains port failures: TARVO_CLI, else the one
+    that came with the library loaded (bin/ beside an installed library's
+    directory, tools/ in a build tree), else the PATH's."""
     path = os.environ.get("TARVO_CLI")
     if path:
         return path
-    library_path = getattr(_library, "_name", "") or ""
+    library_path = _library_file()
     if os.path.isabs(library_path):
-        beside = os.path.join(os.path.dirname(library_path), "..", "bin", "tarvo")
-        if os.access(beside, os.X_OK):
-            return beside
+        here = os.path.dirname(os.path.realpath(library_path))
+        for beside in (os.path.join(here, "..", "bin", "tarvo"),
+                       os.path.join(here, "..", "..", "bin", "tarvo"),  # lib/<triplet>/
+                       os.path.join(here, "tools", "tarvo")):
+            if os.path.isfile(beside) and os.access(beside, os.X_OK):
+                return os.path.normpath(beside)
     return shutil.which("tarvo")
 
 

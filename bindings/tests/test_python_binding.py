@@ -7,6 +7,8 @@ bindings/python on the module path.
 import datetime
 import decimal
 import os
+import subprocess
+import sys
 import tempfile
 import threading
 import unittest
@@ -341,6 +343,29 @@ class OutcomeUnknown(EmulatorCase):
             self.assertNotIsInstance(ctx.exception, tarvo.OutcomeUnknownError)
             # A reading command can be retransmitted freely.
             self.assertEqual(p.retransmit("ValorTexto")["ValorTexto"], "EMU0000001")
+
+
+class ToolBesideTheLibrary(unittest.TestCase):
+    def test_a_library_found_by_the_loader_brings_its_own_tool(self):
+        # A host that sets neither TARVO_LIBRARY nor TARVO_CLI and has no
+        # tarvo on its PATH: the library comes from the loader's search path
+        # (here a build tree), and the explanation from the tool built with it.
+        library_dir = os.path.dirname(os.path.realpath(os.environ["TARVO_LIBRARY"]))
+        with tempfile.TemporaryDirectory() as empty:
+            env = {k: v for k, v in os.environ.items() if k not in ("TARVO_LIBRARY", "TARVO_CLI")}
+            env.update(PATH=empty, LD_LIBRARY_PATH=library_dir,
+                       PYTHONPATH=os.path.dirname(os.path.abspath(tarvo.__file__)))
+            missing = os.path.join(empty, "dev", "ttyUSB9")
+            script = ("import tarvo\n"
+                      "try:\n"
+                      f"    tarvo.Printer({missing!r}).open()\n"
+                      "except tarvo.PortError as e:\n"
+                      "    print(e.cause, e)\n")
+            done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True,
+                                  text=True, timeout=60, check=False)
+        self.assertEqual(done.stderr, "")
+        self.assertIn(f"missing IniciaDriver('{missing}') gave -11: cannot open the port {missing}: "
+                      f"{missing} does not exist", done.stdout)
 
 
 if __name__ == "__main__":

@@ -3,10 +3,12 @@
 //
 //   Venda PORT        (for example: Venda COM1, mono Venda.exe /dev/ttyUSB0)
 //
-// Build it with the binding: csc Venda.cs ..\Tarvo.cs (or mcs with Mono).
+// Build it with the binding: csc Venda.cs ..\Tarvo.cs on Windows, or with
+// Mono: mcs -out:Venda.exe Venda.cs Tarvo.cs (see bindings/README.md).
 // Prints one line per operation with the values the printer gave back and
 // ends with exit code 0; on any failure it prints the error and ends with 1
-// (after cancelling the receipt if one was left open).
+// (after cancelling the receipt if one was left open), a missing library
+// and a refused port included.
 
 using System;
 using System.Linq;
@@ -24,8 +26,14 @@ static class Venda
         try {
             printer = new Printer(args[0], facade: true);
         } catch (TarvoException e) {
-            Console.WriteLine(e.Message);
+            Console.WriteLine(e.Message);  // a refused port says why (PortException)
             return 1;
+        } catch (DllNotFoundException e) {
+            return NoLibrary(e);
+        } catch (BadImageFormatException e) {
+            return NoLibrary(e);  // a tarvo.dll of the other width (32/64 bits)
+        } catch (EntryPointNotFoundException e) {
+            return NoLibrary(e);
         }
         using (printer) {
             bool receiptOpen = false;
@@ -66,6 +74,12 @@ static class Venda
                 return 1;
             }
         }
+    }
+
+    static int NoLibrary(Exception e)
+    {
+        Console.WriteLine("the TARVO library could not be loaded: " + e.Message);
+        return 1;
     }
 
     // "Label: "value" "value"", the values in the order they were asked
