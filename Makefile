@@ -105,8 +105,8 @@ bench:
 # and no warning (overrides: packaging/debian/lintian-overrides).
 package: build
 	cd $(BUILD) && cpack -G DEB
-	lintian --fail-on error,warning --no-tag-display-limit \
-	  $(BUILD)/tarvo_$(VERSION)-1_$$(dpkg --print-architecture).deb
+	arch=$$(dpkg --print-architecture) && lintian --fail-on error,warning --tag-display-limit 0 \
+	  $(BUILD)/tarvo_$(VERSION)-1_$$arch.deb $(BUILD)/tarvo-dbgsym_$(VERSION)-1_$$arch.ddeb
 
 # The Windows release: $(WIN32_BUILD)/tarvo-<version>-win32.zip, with the
 # 32-bit DLL and, in x64/, the 64-bit one.
