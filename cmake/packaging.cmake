@@ -109,8 +109,8 @@ install(FILES bindings/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bindings)
 # pkg-config --cflags --libs tarvo. The prefix is the one installed to, known
 # only when installing (the Debian package installs to /usr, cmake --install
 # to --prefix), so that the flags are plain paths: -I/usr/include, not a path
-# through the pkgconfig directory. A moved installation is found with
-# pkg-config --define-prefix.
+# through the pkgconfig directory. (An installation moved later needs its
+# prefix= line changed.)
 install(CODE "
   set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(CMAKE_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
