@@ -94,7 +94,11 @@ endif()
 # The Java binding beside Debian's JNA, whose jna.jar its manifest names.
 if(TARGET tarvo_java)
   get_target_property(TARVO_JAR tarvo_java JAR_FILE)
-  install(FILES ${TARVO_JAR} DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
+  # Debian's Java policy: the jar carries its version, tarvo.jar links to it.
+  install(FILES ${TARVO_JAR} DESTINATION ${CMAKE_INSTALL_DATADIR}/java
+    RENAME tarvo-${PROJECT_VERSION}.jar)
+  install(CODE "file(CREATE_LINK tarvo-${PROJECT_VERSION}.jar
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/java/tarvo.jar\" SYMBOLIC)")
   install(FILES bindings/java/examples/Venda.java DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/java)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjna-java (>= 5)")
 endif()
