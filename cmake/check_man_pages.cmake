@@ -1,6 +1,7 @@
-# Checks the man pages made by help2man: every usage line of a tool in its
-# SYNOPSIS (none left over at the start of DESCRIPTION), and no section
-# title with a double quote inside its own quotes, which man shows broken.
+# Checks the man pages' source: every usage line of a tool in its SYNOPSIS
+# (none left over at the start of DESCRIPTION), and no section title with a
+# double quote inside its own quotes, which man shows broken. (How they
+# render is checked by tests/packaging/check_man_pages.py.)
 # cmake -DMAN_DIR=... -P check_man_pages.cmake
 foreach(page tarvo tarvo-emu)
   file(STRINGS ${MAN_DIR}/${page}.1 lines)

@@ -4,7 +4,9 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config dpkg-dev help2man
+  cmake make g++ pkg-config dpkg-dev
+  # the man pages' test renders them with groff and man
+  groff-base man-db
   googletest libgtest-dev libbenchmark-dev
   clang clang-tidy cppcheck clang-format libclang-rt-14-dev
   # the Windows DLL and its tests under Wine (make windows)
