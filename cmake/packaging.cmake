@@ -115,14 +115,16 @@ install(FILES bindings/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bindings)
 # to --prefix), so that the flags are plain paths: -I/usr/include, not a path
 # through the pkgconfig directory. (An installation moved later needs its
 # prefix= line changed.)
+# Written straight into the installed tree: two installations at once (a
+# package being made while a test installs elsewhere) share no file.
 install(CODE "
   set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(CMAKE_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
   set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
   set(PROJECT_VERSION \"${PROJECT_VERSION}\")
-  configure_file(\"${PROJECT_SOURCE_DIR}/packaging/tarvo.pc.in\"
-    \"${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/tarvo.pc\" @ONLY)")
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/tarvo.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  set(pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/tarvo.pc\")
+  message(STATUS \"Installing: \${pc}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/packaging/tarvo.pc.in\" \"\${pc}\" @ONLY)")
 
 # find_package(tarvo) gives the imported target tarvo::tarvo.
 install(EXPORT tarvoTargets NAMESPACE tarvo::
