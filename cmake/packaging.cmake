@@ -65,13 +65,15 @@ if(TARVO_TESTS AND NOT TARVO_SANITIZE AND TARGET tarvo-cli AND TARGET tarvo-emu)
     COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh unpack ${PROJECT_BINARY_DIR} ${deb_dir})
   add_test(NAME packaging.deb_stripped_with_dbgsym_pages_and_debian_docs
     COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh check ${deb_dir} ${PROJECT_VERSION})
+  add_test(NAME packaging.deb_is_lintian_clean
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh lintian ${deb_dir})
   add_test(NAME packaging.host_doc_lines_run_as_written
     COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/packaging/host_doc_lines_test.py
       ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${deb_dir}/root)
   set_tests_properties(packaging.deb_made_and_unpacked PROPERTIES
     FIXTURES_SETUP tarvo_deb TIMEOUT 300 LABELS packaging)
   set_tests_properties(packaging.deb_stripped_with_dbgsym_pages_and_debian_docs
-    packaging.host_doc_lines_run_as_written PROPERTIES
+    packaging.deb_is_lintian_clean packaging.host_doc_lines_run_as_written PROPERTIES
     FIXTURES_REQUIRED tarvo_deb TIMEOUT 600 LABELS "packaging;bindings"
     ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endif()

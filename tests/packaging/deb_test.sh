@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package as a Debian developer checks it, beyond lintian.
+# The Debian package as a Debian developer checks it.
 #   deb_test.sh unpack BUILD_DIR DIR   cpack into DIR/pkg, unpack into DIR/root
 #   deb_test.sh check DIR VERSION      the unpacked package's files
+#   deb_test.sh lintian DIR            no error and no warning from lintian
 set -euo pipefail
 
 if [ "$1" = unpack ]; then
@@ -13,6 +14,13 @@ if [ "$1" = unpack ]; then
   deb=$(ls "$dir"/pkg/tarvo_*.deb)
   dpkg-deb -x "$deb" "$dir/root"
   echo "unpacked $deb"
+  exit 0
+fi
+
+if [ "$1" = lintian ]; then
+  # Overridden tags need their reason in packaging/debian/lintian-overrides.
+  lintian --fail-on error,warning --tag-display-limit 0 "$2"/pkg/*.deb "$2"/pkg/*.ddeb
+  echo "lintian: no error and no warning"
   exit 0
 fi
 
@@ -33,6 +41,15 @@ for f in "$root"/usr/bin/tarvo "$root"/usr/bin/tarvo-emu "$libdir"/libtarvo.so.*
   grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" <<<"$debug_files" ||
     fail "no debug symbols for $f (build id $id) in the -dbgsym package"
 done
+
+# The -dbgsym package's md5sums name its own files, and its documentation
+# is the main package's.
+rm -rf "$dir/dbgsym"
+dpkg-deb -R "$dir"/pkg/tarvo-dbgsym_*.ddeb "$dir/dbgsym"
+(cd "$dir/dbgsym" && ! grep -q '^[0-9a-f]*  /' DEBIAN/md5sums && md5sum --quiet -c DEBIAN/md5sums) ||
+  fail "the -dbgsym package's md5sums do not name its own files: $(head -n 1 "$dir/dbgsym/DEBIAN/md5sums")"
+[ "$(readlink "$dir/dbgsym/usr/share/doc/tarvo-dbgsym")" = tarvo ] ||
+  fail "the -dbgsym package's doc directory is not a link to tarvo's"
 
 # Man pages gzipped, none left plain.
 for page in tarvo tarvo-emu; do
