@@ -101,7 +101,7 @@ def check_emulator(page, tool):
         if option not in words:
             problems.append(f"tarvo-emu.1 lacks the option {option}")
     faults = section(text, "FAULTS")
-    for line in block(help_text, "Faults (FAULT"):
+    for line in block(help_text, "Faults (FAULT") + block(help_text, "Network faults"):
         item = re.match(r"  ([a-z]+)\b", line)
         if item and not re.search(rf"^\s+{item.group(1)}\b", faults, re.M):
             problems.append(f"tarvo-emu.1's FAULTS lacks the fault {item.group(1)}")
