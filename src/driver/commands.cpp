@@ -8,6 +8,7 @@
 #include "driver/internal.h"
 #include "protocol/engine.h"
 #include "trace/trace.h"
+#include "trace/trace_lines.h"
 
 using namespace tarvo;
 
@@ -98,7 +99,7 @@ int ExecuteClaimed(SessionLock& lock, int handle, const char* Comando) {
   lock.Retake();
   LimpaParamsLocked(handle);
   if (result > 0) return 1;
-  LogLine("ExecutaComando%s retCom=%d\n", LogTag(), result);
+  LogLine(TRACE_EXECUTA, LogTag(), result);
   return TARVO_EXCHANGE_FAILED;
 }
 
@@ -136,7 +137,7 @@ TARVO_EXPORT_ALIAS(int, ObtemCodErro, (int))
 extern "C" TARVO_API int TARVO_CALL ObtemNomeErro(int Handle, char* Saida, int) {
   SessionLock lock(SessionLock::kOnceIdle);
   DriverState& d = driverState;
-  LogLine("ObtemNomeErro%s Handle=%d\n", LogTag(), Handle);
+  LogLine(TRACE_NOME_ERRO, LogTag(), Handle);
   if (Handle == d.fArq && Saida != nullptr) CopyText(Saida, sizeof d.nomeErro, d.nomeErro);
   return 0;
 }
@@ -145,7 +146,7 @@ TARVO_EXPORT_ALIAS(int, ObtemNomeErro, (int, char*, int))
 extern "C" TARVO_API int TARVO_CALL ObtemCircunstancia(int Handle, char* Saida, int) {
   SessionLock lock(SessionLock::kOnceIdle);
   DriverState& d = driverState;
-  LogLine("ObtemCircunstancia%s Handle=%d\n", LogTag(), Handle);
+  LogLine(TRACE_CIRCUNSTANCIA, LogTag(), Handle);
   if (Handle == d.fArq && Saida != nullptr) {
     CopyText(Saida, sizeof d.circunstancia, d.circunstancia);
   }

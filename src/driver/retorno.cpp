@@ -5,6 +5,7 @@
 #include "driver/internal.h"
 #include "driver/value_lookup.h"
 #include "trace/trace.h"
+#include "trace/trace_lines.h"
 
 namespace tarvo {
 
@@ -15,7 +16,7 @@ int RetornoLocked(int handle, const char* Nome, char* Saida) {
   if (d.CodigoUltimoErro != 0) {
     d.respFields[0] = '\0';
     Saida[0] = '\0';
-    LogLine("Retorno%s CodigoUltimoErro=%d\n", LogTag(), d.CodigoUltimoErro);
+    LogLine(TRACE_RETORNO, LogTag(), d.CodigoUltimoErro);
     return d.CodigoUltimoErro;
   }
   return LookupValue(d.respFields, sizeof d.respFields, Nome, Saida, TARVO_VALUE_SIZE);

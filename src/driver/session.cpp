@@ -6,7 +6,9 @@
 #include "driver/driver_state.h"
 #include "driver/export.h"
 #include "driver/internal.h"
+#include "serial/port_names.h"
 #include "trace/trace.h"
+#include "trace/trace_lines.h"
 
 namespace tarvo {
 
@@ -14,34 +16,16 @@ DriverState driverState;
 
 namespace {
 
-constexpr const char* kSettingsKey = "BelmoraPOS\\ImpressoraFiscal";
 constexpr uint32_t kSettingsRoom = 20;
 
-// The device for a port name, into device[40]. A name holding "/dev/" is
-// used whole; otherwise the characters from the fourth on must be a port
-// number whose first digit is 0 to 8, and every digit that follows belongs
-// to it, so that COM15 reaches port 15 (the first three characters are not
-// examined). False for a bad channel.
-bool ChooseDevice(const char* name, char (&device)[TARVO_MAX_PORT_NAME + 1]) {
-  // A network port's URL is used whole too; a malformed one, or one longer
-  // than the device name's 39 characters, is a bad channel.
-  if (const NetworkName kind = ClassifyNetworkName(name); kind != NetworkName::NotNetwork) {
-    if (kind == NetworkName::Malformed || !CopyText(device, name)) return false;
-    LogLine("IniciaDriver%s %s\n", LogTag(), device);
-    return true;
+// The device for a port name (serial/port_names.h), with its trace line.
+// False for a bad channel.
+bool ChooseDevice(const char* name, char (&device)[kPortNameSize]) {
+  switch (ChoosePortDevice(name, device)) {
+    case PortName::Refused: return false;
+    case PortName::Com: LogLine(TRACE_INICIA_COM, LogTag(), name + 3); return true;
+    default: LogLine(TRACE_INICIA_DEVICE, LogTag(), device); return true;
   }
-  if (std::strstr(name, "/dev/") != nullptr) {
-    if (!CopyText(device, name)) return false;
-    LogLine("IniciaDriver%s %s\n", LogTag(), device);
-    return true;
-  }
-  if (BoundedLength(name, 4) < 4 || name[3] < '0' || name[3] > '8') return false;
-  size_t digits = 0;
-  while (name[3 + digits] >= '0' && name[3 + digits] <= '9') ++digits;
-  CopyText(device, "COM");
-  if (!AppendBytes(device, sizeof device, name + 3, digits)) return false;
-  LogLine("IniciaDriver%s COM%s\n", LogTag(), name + 3);
-  return true;
 }
 
 // The line rate from the registry, or the fallback with a line for each
@@ -49,23 +33,23 @@ bool ChooseDevice(const char* name, char (&device)[TARVO_MAX_PORT_NAME + 1]) {
 int ReadLineRate() {
   sys::Handle key = nullptr;
   if (sys::RegistryOpenKey(kSettingsKey, &key) != 0) {
-    LogLine("IniciaDriver%s Erro na abertura do Register\n", LogTag());
+    LogLine(TRACE_INICIA_REG_OPEN, LogTag());
     return kFallbackRate;
   }
   char value[kSettingsRoom];
   uint32_t size = kSettingsRoom;
   if (sys::RegistryQueryValue(key, "CommSettings", value, &size) != 0) {
-    LogLine("IniciaDriver%s Erro na leitura do Register\n", LogTag());
+    LogLine(TRACE_INICIA_REG_READ, LogTag());
     sys::RegistryCloseKey(key);
     return kFallbackRate;
   }
   const CommSettingsCheck check =
       CheckCommSettings(value, size < kSettingsRoom ? size : kSettingsRoom);
   sys::RegistryCloseKey(key);
-  if (!check.rateOk) LogLine("IniciaDriver%s Erro de configuracao[velocidade]\n", LogTag());
-  if (!check.sizeOk) LogLine("IniciaDriver%s Erro de configuracao[tamanho]\n", LogTag());
-  if (!check.parityOk) LogLine("IniciaDriver%s Erro de configuracao[paridade]\n", LogTag());
-  if (!check.stopOk) LogLine("IniciaDriver%s Erro de configuracao[stop bit]\n", LogTag());
+  if (!check.rateOk) LogLine(TRACE_INICIA_RATE, LogTag());
+  if (!check.sizeOk) LogLine(TRACE_INICIA_SIZE, LogTag());
+  if (!check.parityOk) LogLine(TRACE_INICIA_PARITY, LogTag());
+  if (!check.stopOk) LogLine(TRACE_INICIA_STOP, LogTag());
   return check.Usable() ? check.rate : kFallbackRate;
 }
 
@@ -87,14 +71,14 @@ void SetTimeout(int iTimeout) {
   DriverState& d = driverState;
   d.Timeout = iTimeout < kDefaultTimeoutMs ? kDefaultTimeoutMs : iTimeout;
   if (TraceNivelLog() == 1) {
-    LogLine("DefineTimeout%s iTimeout=%d => Timeout=%d\n", LogTag(), iTimeout, d.Timeout);
+    LogLine(TRACE_TIMEOUT_SET, LogTag(), iTimeout, d.Timeout);
   }
 }
 
 // DefineTimeout's handle test, with its trace line when it fails.
 bool TimeoutHandleMatches(int handle) {
   if (handle == driverState.fArq) return true;
-  LogLine("DefineTimeout%s Handle=%d diferente de fArq=%d\n", LogTag(), handle, driverState.fArq);
+  LogLine(TRACE_TIMEOUT_HANDLE, LogTag(), handle, driverState.fArq);
   return false;
 }
 
@@ -123,12 +107,12 @@ int IniciaDriverLocked(const char* PortaSerial) {
     ClosePort();
   }
   TraceStartFromEnvironment();
-  LogLine("IniciaDriver%s PortaSerial=%s\n", LogTag(), PortaSerial ? PortaSerial : "");
+  LogLine(TRACE_INICIA_PORTA, LogTag(), PortaSerial ? PortaSerial : "");
   d.cmdId = NextSessionSeed(d);
 
   char device[sizeof d.portName];
   if (PortaSerial == nullptr || !ChooseDevice(PortaSerial, device)) {
-    LogLine("IniciaDriver%s Erro[canal]\n", LogTag());
+    LogLine(TRACE_INICIA_CANAL, LogTag());
     return TARVO_BAD_CHANNEL;
   }
   const int rate = ReadLineRate();
@@ -137,8 +121,7 @@ int IniciaDriverLocked(const char* PortaSerial) {
   // the printer of the open session.
   if (!d.port.IsOpen()) CopyText(d.portName, device);
   if (uint32_t code = d.port.Open(device, kQueueSize, kQueueSize, 1)) {
-    LogLine("IniciaDriver%s Erro [%d] na inicializacao da COM\n", LogTag(),
-            static_cast<int>(sys::ErrorNumber(code)));
+    LogLine(TRACE_INICIA_OPEN_FAILED, LogTag(), static_cast<int>(sys::ErrorNumber(code)));
     return TARVO_BAD_CHANNEL;
   }
   d.port.Configure(rate, kByteSize, kParityEven, kOneStopBit);
@@ -154,7 +137,7 @@ int IniciaDriverLocked(const char* PortaSerial) {
 
 int EncerraDriverLocked(int handle, bool ownExchange) {
   DriverState& d = driverState;
-  LogLine("EncerraDriver%s Handle=%d\n", LogTag(), handle);
+  LogLine(TRACE_ENCERRA, LogTag(), handle);
   if (handle != d.fArq) return TARVO_BAD_HANDLE;
   d.fArq = -1;
   if (d.cmdBusy != 0 && !ownExchange) {
@@ -189,7 +172,7 @@ extern "C" TARVO_API void TARVO_CALL DefineTimeout(int Handle, int iTimeout) {
   SessionLock lock(SessionLock::kAsItIs);
   if (!TimeoutHandleMatches(Handle)) return;
   if (driverState.cmdBusy != 0) {
-    LogLine("DefineTimeout%s Ha comando em execucao!\n", LogTag());
+    LogLine(TRACE_TIMEOUT_BUSY, LogTag());
     return;
   }
   SetTimeout(iTimeout);

@@ -6,6 +6,7 @@
 #include "driver/internal.h"
 #include "facade/fc_state.h"
 #include "tarvo_version.h"
+#include "trace/trace_lines.h"
 
 namespace tarvo {
 
@@ -98,7 +99,7 @@ void BuildBaseName(Identification* id) {
 void MoveTraceToPrinter(Identification* id) {
   FcState& f = fcState;
   BuildBaseName(id);
-  LogLine("FC_Inicializa%s <FIM> com sucesso\n", LogTag());
+  LogLine(TRACE_FC_FIM, LogTag());
   if (id->traceFromEnvironment) {
     // The per-printer names are kept for a later start-up without the
     // variable; the trace itself stays in the one log it names.
@@ -111,7 +112,7 @@ void MoveTraceToPrinter(Identification* id) {
   TraceSetNivelLog(TraceConfigRead(f.cfgBaseName));
   AppendText(f.logBaseName, ".txt");
   f.logHandle = TraceLogOpen(f.logBaseName);
-  LogLine("FC_Inicializa%s Nivel Log=%d\n", LogTag(), TraceNivelLog());
+  LogLine(TRACE_FC_NIVEL, LogTag(), TraceNivelLog());
 }
 
 // Identifies the printer on the open session. 0 on success; otherwise the
@@ -123,7 +124,7 @@ int IdentifyOrClose(Identification* id) {
     MoveTraceToPrinter(id);
     return 0;
   }
-  LogLine("FC_Inicializa%s Erro[%d] retry[%d] apos FC_Operacao\n", LogTag(), code, tries);
+  LogLine(TRACE_FC_IDENTIFY_FAILED, LogTag(), code, tries);
   EncerraDriverLocked(fcState.fcHandle, true);
   return code;
 }
@@ -144,7 +145,7 @@ int DirectStart(const char* porta, Identification* id) {
   const int result = IniciaDriverLocked(porta);
   KeepHandle(result, sessionOpen);
   if (result != 1) {
-    LogLine("FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n", LogTag(), result);
+    LogLine(TRACE_FC_INICIA_FAILED, LogTag(), result);
     if (!sessionOpen) EncerraDriverLocked(fcState.fcHandle, true);
     return TARVO_BAD_CHANNEL;
   }
@@ -158,12 +159,10 @@ int ScanStart(Identification* id) {
     char name[16];
     FormatText(name, sizeof name, nullptr, "COM%d", f.usbPortNo);
     const int result = IniciaDriverLocked(name);
-    LogLine("FC_Inicializa%s Abrindo comunicacao com a porta USB%d\n", LogTag(),
-            f.usbPortNo - kFirstScanPort);
+    LogLine(TRACE_FC_SCAN_OPEN, LogTag(), f.usbPortNo - kFirstScanPort);
     KeepHandle(result, sessionOpen);
     if (result == 1 && IdentifyOrClose(id) == 0) return 0;
-    LogLine("FC_Inicializa%s Erro na inicializacao da USB%d\n", LogTag(),
-            f.usbPortNo - kFirstScanPort);
+    LogLine(TRACE_FC_SCAN_FAILED, LogTag(), f.usbPortNo - kFirstScanPort);
   }
   if (!sessionOpen) EncerraDriverLocked(f.fcHandle, true);
   return TARVO_BAD_CHANNEL;
@@ -191,7 +190,7 @@ extern "C" TARVO_API int TARVO_CALL FC_Inicializa(const char* Porta) {
     TraceSetNivelLog(TraceConfigRead(f.cfgBaseName));
     f.logHandle = TraceLogOpen("TARVO.txt");
   }
-  LogLine("FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n", LogTag(), porta, TraceNivelLog());
+  LogLine(TRACE_FC_INICIO, LogTag(), porta, TraceNivelLog());
 
   const bool scan = BoundedLength(porta, 4) == 4 && (porta[3] == 'U' || porta[3] == 'u');
   lock.BeginExchange();
@@ -203,7 +202,7 @@ extern "C" TARVO_API int TARVO_CALL FC_Inicializa(const char* Porta) {
 extern "C" TARVO_API int TARVO_CALL FC_Finaliza(void) {
   SessionLock lock(SessionLock::kOnceIdle);
   FcState& f = fcState;
-  LogLine("FC_Finaliza%s\n", LogTag());
+  LogLine(TRACE_FC_FINALIZA, LogTag());
   if (f.fcHandle == -1) return TARVO_BAD_HANDLE;
   EncerraDriverLocked(f.fcHandle, false);
   f.fcHandle = -1;

@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "driver/internal.h"
 #include "facade/fc_state.h"
+#include "trace/trace_lines.h"
 
 namespace tarvo {
 
@@ -120,7 +121,7 @@ int RunClaimed(SessionLock& lock, int handle, int numParam, const FcCommand* cmd
 int CheckOperation(int numParam, const FcCommand* cmd, const int* outLen, const char* outText,
                    char (&command)[sizeof FcCommand::command + 1]) {
   if (cmd != nullptr) CopyField(command, cmd->command, sizeof cmd->command);
-  LogLine("FC_Operacao%s numParam=%d Cmd=%s\n", LogTag(), numParam, command);
+  LogLine(TRACE_FC_OPERACAO, LogTag(), numParam, command);
   if (fcState.fcHandle == -1) return TARVO_BAD_HANDLE;
   if (cmd == nullptr || (outLen != nullptr && outText == nullptr)) return TARVO_NULL_ARGUMENT;
   return 0;

@@ -6,6 +6,7 @@
 #include "protocol/frame.h"
 #include "tarvo.h"
 #include "trace/trace.h"
+#include "trace/trace_lines.h"
 
 namespace tarvo {
 
@@ -83,7 +84,7 @@ bool RecoverFromSilence(ExchangeContext& d, ReadResult* last) {
     // The session was ended from another thread: nobody waits for this
     // answer any more, and the port is to be closed, not woken.
     if (Abandoned(d)) return false;
-    if (TraceVerbose()) LogLine("EnviaComando%s BRK-%02d\n", LogTag(), attempt);
+    if (TraceVerbose()) LogLine(TRACE_BRK, LogTag(), attempt);
     d.port.SetBreak();
     sys::SleepMs(kBreakMs);
     d.port.ClearBreak();
@@ -92,7 +93,7 @@ bool RecoverFromSilence(ExchangeContext& d, ReadResult* last) {
     *last = ReadOneByte(d, kRecoveryTimeoutMs);
     if (last->GotByte()) {
       d.Timeout = d.savedTimeout;
-      if (TraceVerbose()) LogLine("EnviaComando%s <RESPOK>\n", LogTag());
+      if (TraceVerbose()) LogLine(TRACE_RESPOK, LogTag());
       return true;
     }
   }
@@ -115,14 +116,14 @@ bool RecoverFromSilence(ExchangeContext& d, ReadResult* last) {
 bool WaitForCts(ExchangeContext& d) {
   if (!d.port.IsCtsOn()) {
     d.ctsReady = 0;
-    LogLine("EnviaComando%s CTS_1 OUT\n", LogTag());
+    LogLine(TRACE_CTS1, LogTag());
     return false;
   }
   if (d.ctsReady == 0) {
     // After a loss, CTS must hold for 20 seconds before anything is sent.
     for (int i = 0; i < kCtsHoldChecks; ++i) {
       if (!d.port.IsCtsOn()) {
-        LogLine("EnviaComando%s CTS_2 OUT\n", LogTag());
+        LogLine(TRACE_CTS2, LogTag());
         return false;
       }
       sys::SleepMs(kCtsHoldIntervalMs);
@@ -140,12 +141,12 @@ void BeginFrame(ExchangeContext& d, FrameReceiver* receiver, const char* command
 
 // Writes bufTx whole, without limit of time.
 bool SendRequest(ExchangeContext& d) {
-  if (TraceVerbose()) LogLine("EnviaComando%s bufTx=%s \n", LogTag(), d.bufTx);
+  if (TraceVerbose()) LogLine(TRACE_BUF_TX, LogTag(), d.bufTx);
   d.txLength = static_cast<int>(BoundedLength(d.bufTx, sizeof d.bufTx));
   const uint32_t retWrite =
       d.port.Write(d.bufTx, static_cast<uint32_t>(d.txLength), nullptr, nullptr, sys::kInfinite);
   if (retWrite == 0) return true;
-  LogLine("EnviaComando%s retWrite=%d\n", LogTag(), static_cast<int>(sys::ErrorNumber(retWrite)));
+  LogLine(TRACE_RET_WRITE, LogTag(), static_cast<int>(sys::ErrorNumber(retWrite)));
   return false;
 }
 
@@ -190,46 +191,43 @@ ExchangeOutcome RunExchange(ExchangeContext& d, const char* idText, const char* 
   for (;;) {
     if (d.rxCount >= kMaxFrame) {
       // A frame that has filled bufRx without ending is not an answer.
-      LogLine("EnviaComando%s Estouro de bufRx rxCount=%d\n", LogTag(), d.rxCount);
+      LogLine(TRACE_OVERFLOW, LogTag(), d.rxCount);
       return Fail(d, ExchangeOutcome::Receive);
     }
     if (!d.port.IsCtsOn()) {
       d.ctsReady = 0;
-      LogLine("EnviaComando%s CTS_3 OUT\n", LogTag());
+      LogLine(TRACE_CTS3, LogTag());
       return Fail(d, ExchangeOutcome::NoCts);
     }
     ReadResult read = ReadOneByte(d, static_cast<uint32_t>(d.Timeout));
     if (!read.GotByte() && !RecoverFromSilence(d, &read)) {
-      LogLine("EnviaComando%s retRead=%d bRetrans=%d dwRead=%d\n", LogTag(),
-              static_cast<int>(sys::ErrorNumber(read.retRead)), d.bRetrans,
-              static_cast<int>(read.dwRead));
+      LogLine(TRACE_RET_READ, LogTag(), static_cast<int>(sys::ErrorNumber(read.retRead)),
+              d.bRetrans, static_cast<int>(read.dwRead));
       return Fail(d, ExchangeOutcome::Receive);
     }
     const char byte = d.bufRx[d.rxCount];
     const FrameReceiver::Step step = receiver.Take(d.bufRx, &d.rxCount);
     if (step == FrameReceiver::Step::Discarded) {
-      LogLine("EnviaComando%s Descartando bufRx[%d]=%c\n", LogTag(), d.rxCount, byte);
+      LogLine(TRACE_DISCARD, LogTag(), d.rxCount, byte);
       continue;
     }
     if (step != FrameReceiver::Step::Complete) continue;
 
-    if (TraceVerbose()) LogLine("EnviaComando%s bufRx=%s\n", LogTag(), d.bufRx);
+    if (TraceVerbose()) LogLine(TRACE_BUF_RX, LogTag(), d.bufRx);
     const DecodeResult decoded = DecodeResponse(d.bufRx, static_cast<size_t>(d.rxCount), idSent);
     StoreAnswer(d, d.bufRx, decoded);
     switch (decoded.kind) {
       case DecodeResult::Accepted:
         return ExchangeOutcome{1, ExchangeOutcome::None, d.CodigoUltimoErro};
       case DecodeResult::IdMismatch:
-        LogLine("EnviaComando%s IdCmdRecebido=%d IdCmdEnviado=%d bDescartaResp=%d\n", LogTag(),
-                decoded.idReceived, idSent, 1);
+        LogLine(TRACE_STALE, LogTag(), decoded.idReceived, idSent, 1);
         BeginFrame(d, &receiver, command);
         continue;
       case DecodeResult::LengthMismatch:
       case DecodeResult::Malformed:
         // Ret=-1 marks an intact frame whose id or code field can't be read.
-        LogLine("EnviaComando%s Ret=%d CRCREC=%d CRCCALC=%d bRetrans=%d\n", LogTag(),
-                decoded.kind == DecodeResult::Malformed ? -1 : 0, decoded.received,
-                decoded.computed, d.bRetrans);
+        LogLine(TRACE_BAD_LENGTH, LogTag(), decoded.kind == DecodeResult::Malformed ? -1 : 0,
+                decoded.received, decoded.computed, d.bRetrans);
         return Fail(d, ExchangeOutcome::Section);
     }
   }

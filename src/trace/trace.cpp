@@ -16,8 +16,6 @@ TraceState traceState;
 
 namespace {
 
-constexpr uint32_t kConfigReadBytes = 50;
-
 // Held while the trace state is read or changed, and while one line is
 // formatted into lineBuffer and written.
 LoadMutex traceLock;
@@ -30,17 +28,6 @@ char lineBuffer[8192];
 // The log handle returned to the facade; only its non-null value matters.
 const char logHandleToken = 0;
 LogHandle lastLogHandle = nullptr;
-
-int LevelDigitAt(const char* text, size_t len, size_t* position) {
-  for (size_t i = 6; i < len; ++i) {
-    if (text[i] >= '0' && text[i] <= '9') {
-      *position = i;
-      return text[i] - '0';
-    }
-  }
-  *position = 6;
-  return 0;
-}
 
 }  // namespace
 
@@ -92,22 +79,12 @@ int TraceConfigRead(const char* base) {
     return 0;
   }
 
-  char text[kConfigReadBytes + 1] = {};
-  const uint32_t got = sys::FileRead(file, text, kConfigReadBytes);
+  char text[kTraceConfigBytes] = {};
+  const uint32_t got = sys::FileRead(file, text, kTraceConfigBytes);
   sys::FileClose(file);
-  if (got <= 5 || text[5] != '=') {
-    traceState.traceLevel = 0;
-    return 0;
-  }
-  // The text may hold zero bytes; every search below stops at `got`.
-  size_t position = 6;
-  traceState.traceLevel = LevelDigitAt(text, got, &position);
-  const char* size = FindText(text + position, got - position, "Tamanho=");
-  if (size != nullptr) {
-    const size_t offset = static_cast<size_t>(size - text) + 8;
-    const int value = ReadDecimal(text + offset, got - offset);
-    if (value != 0) traceState.maxLogSize = value;
-  }
+  const TraceConfigText config = ParseTraceConfig(text, got);
+  traceState.traceLevel = config.level;
+  traceState.maxLogSize = config.size;
   return traceState.traceLevel;
 }
 

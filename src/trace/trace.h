@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "trace/cfg_parse.h"
+
 namespace tarvo {
 
-// The log's size bound when the configuration gives none.
-constexpr int kDefaultLogSize = 5000000;
 // A trace file's name: a base name of at most kMaxTraceBaseName characters,
 // ".cfg" or ".txt", and the zero.
 constexpr size_t kMaxTraceBaseName = 47;

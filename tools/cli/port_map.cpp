@@ -46,62 +46,34 @@ bool RegistryString(const RegistryFile& reg, const char* section, const std::str
   return true;
 }
 
-namespace {
-
-// The COM number after the first three characters, as IniciaDriver reads
-// it: a first digit 0 to 8, then every digit that follows.
-bool ComNumber(const std::string& name, int* number, std::string* why) {
-  if (name.size() < 4 || name[3] < '0' || name[3] > '8') {
-    *why = "'" + name +
-           "' is not a port name: give a device path (/dev/...) or COMn, whose fourth "
-           "character is a digit 0 to 8";
-    return false;
-  }
-  size_t end = 3;
-  long n = 0;
-  while (end < name.size() && name[end] >= '0' && name[end] <= '9' && n < 100000) {
-    n = n * 10 + (name[end++] - '0');
-  }
-  *number = static_cast<int>(n);
-  return true;
-}
-
-}  // namespace
-
 bool ResolvePort(const std::string& name, const RegistryFile& reg, Resolved* out,
                  std::string* why) {
   *out = Resolved{};
-  if (rfc2217::HasScheme(name.c_str())) {
-    rfc2217::Url url;
-    if (!rfc2217::ParseUrl(name.c_str(), &url)) {
-      *why = "'" + name + "' is not a network port's URL: rfc2217://HOST:PORT[?ignorects]";
-      return false;
-    }
+  char device[kPortNameSize];
+  const PortName kind = ChoosePortDevice(name.c_str(), device);
+  if (kind == PortName::Refused) {
+    *why = "'" + name + "' is not a port name: " + RefusalReason(name.c_str()) +
+           " (give a device path /dev/..., COMn whose fourth character is a digit 0 to 8, or "
+           "rfc2217://HOST:PORT)";
+    return false;
   }
-  if (rfc2217::HasScheme(name.c_str()) || name.find("/dev/") != std::string::npos) {
-    if (name.size() > kMaxDeviceName) {
-      *why = "the name " + name + " is " + std::to_string(name.size()) +
-             " characters long; the driver takes at most " + std::to_string(kMaxDeviceName) +
-             " (use a shorter link, or map it to a COMn name in the registry file)";
-      return false;
-    }
-    out->device = name;
+  out->device = device;
+  if (kind != PortName::Com) {
     out->source = MapSource::Given;
     return true;
   }
-  if (!ComNumber(name, &out->number, why)) return false;
-  const std::string canonical = "COM" + std::to_string(out->number);
-  if (RegistryString(reg, kPortsSection, canonical, &out->device) ||
-      RegistryString(reg, kPortsSection, name, &out->device)) {
-    out->source = MapSource::Registry;
-    return true;
+  unsigned number = 0;
+  ComNumber(device, &number);
+  out->number = static_cast<int>(number);
+  char path[4096];
+  const char* text = reg.Usable() ? reg.text.data() : nullptr;
+  switch (MapComDevice(text, reg.text.size(), device, path, sizeof path)) {
+    case PortMapResult::Mapped: out->source = MapSource::Registry; break;
+    case PortMapResult::Default: out->source = MapSource::Default; break;
+    case PortMapResult::NoDevice:
+    case PortMapResult::TooLong: out->source = MapSource::None; break;
   }
-  if (out->number == 0) {
-    out->source = MapSource::None;
-    return true;
-  }
-  out->device = "/dev/ttyS" + std::to_string(out->number - 1);
-  out->source = MapSource::Default;
+  out->device = path;
   return true;
 }
 

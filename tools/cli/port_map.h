@@ -1,18 +1,18 @@
-// How the library reaches a device from a port name on Linux, read with
-// the library's own registry-file parser: "/dev/..." names are used as
-// given; COMn goes through the registry file's Ports map, else to
-// /dev/ttyS(n-1). For the tools that explain and list ports.
+// How the library reaches a device from a port name on Linux, through the
+// library's own rule (serial/port_names.h) and registry-file parser. For
+// the tools that explain and list ports.
 #pragma once
 
 #include <string>
 
+#include "serial/port_names.h"
+
 namespace tarvo::cli {
 
-constexpr const char* kPortsSection = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports";
-constexpr const char* kSettingsSection = "HKEY_CLASSES_ROOT\\BelmoraPOS\\ImpressoraFiscal";
-constexpr int kFirstScanPort = 7;  // the facade's scan tries COM7 .. COM22
-constexpr int kLastScanPort = 22;
-constexpr size_t kMaxDeviceName = 39;  // the longest "/dev/..." name IniciaDriver takes
+using tarvo::kFirstScanPort;
+using tarvo::kLastScanPort;
+using tarvo::kPortsSection;
+using tarvo::kSettingsSection;
 
 struct RegistryFile {
   std::string path;

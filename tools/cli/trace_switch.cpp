@@ -9,13 +9,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "trace/cfg_parse.h"
 #include "trace/trace_env.h"
 
 namespace tarvo::cli {
 
 namespace {
-
-constexpr size_t kReadBytes = 50;  // the library reads no more of the file
 
 std::vector<std::string> ConfigFiles() {
   std::vector<std::string> names;
@@ -51,27 +50,20 @@ std::string LogState(const std::string& log) {
 }  // namespace
 
 TraceConfigView ReadTraceConfig(const std::string& whole) {
+  const TraceConfigText c = ParseTraceConfig(whole.data(), whole.size());
   TraceConfigView v;
-  const std::string text = whole.substr(0, std::min(whole.size(), kReadBytes));
-  if (text.size() <= 5 || text[5] != '=') {
+  v.level = c.level;
+  v.size = c.size;
+  if (!c.sixthIsEquals) {
+    const std::string text = whole.substr(0, std::min(whole.size(), kTraceConfigBytes));
     if (text.find('=') != std::string::npos) {
       v.problem =
           "the sixth character is not '=' (\"Trace = 1\" with blanks leaves tracing "
           "off): write Trace=1 with no blanks";
     }
-    return v;
-  }
-  size_t at = text.find_first_of("0123456789", 6);
-  if (at != std::string::npos) v.level = text[at] - '0';
-  const size_t sizeLine = text.find("Tamanho=", 6);
-  if (at != std::string::npos && sizeLine != std::string::npos && sizeLine < at) {
+  } else if (c.levelFromSize) {
     v.problem = "no digit after 'Trace=': the level is taken from the size's first digit, " +
                 std::to_string(v.level);
-  }
-  const size_t size = text.find("Tamanho=", at == std::string::npos ? 6 : at);
-  if (size != std::string::npos) {
-    const long n = std::strtol(text.c_str() + size + 8, nullptr, 10);
-    if (n != 0) v.size = n;
   }
   return v;
 }

@@ -118,6 +118,14 @@ Advice NoCtsAdvice(const Exchange& e) {
 }  // namespace
 
 Advice AdviceForExchange(const Exchange& e) {
+  if (e.networkLost) {
+    return {"The network link was lost",
+            "The port is a network port, and its connection to the server ended or could not "
+            "be made again: the driver closed the port, so every exchange after it fails (a "
+            "closed port shows no CTS). This is the link, not the printer.",
+            "That the server (ser2net or the device server) is running and reachable; the "
+            "network between; then open the session again."};
+  }
   switch (e.outcome) {
     case Outcome::NoAnswer: return NoAnswerAdvice(e);
     case Outcome::BadLength:
@@ -159,8 +167,8 @@ Advice AdviceForExchange(const Exchange& e) {
 Advice AdviceForNote(const Note& n) {
   if (n.kind == "bad-channel") {
     return {"Bad port name",
-            "IniciaDriver refused the port name: without /dev/ it must be COM0 to COM8 (or "
-            "a longer COM number whose first digit is 0 to 8).",
+            "IniciaDriver refused the port name: without /dev/ or rfc2217:// its fourth "
+            "character must be a digit 0 to 8 (COM9 and COMU are refused).",
             "The port name the program passes."};
   }
   if (n.kind == "no-registry") {
@@ -188,6 +196,11 @@ Advice AdviceForNote(const Note& n) {
             "Opening the device failed with the code shown (1247: already open in this "
             "process; otherwise the system's reason).",
             "The device exists; permissions (the dialout group); no other program holds it."};
+  }
+  if (n.kind == "network-open-failed") {
+    return {"The network port could not be reached",
+            "Connecting to the network port's server failed with the code shown.",
+            "The server's address and port; that the server runs and accepts the connection."};
   }
   if (n.kind == "wrong-handle") {
     return {"A call with the wrong handle",

@@ -63,7 +63,13 @@ struct Exchange {
   int lengthReceived = 0, lengthComputed = 0;
   int retRead = 0, retWrite = 0;
   char ctsStage = 0;  // '1', '2' or '3' for CTS_1/2/3
-  int64_t Seconds() const { return end - start; }
+  // What the decoding makes of it afterwards (diagnose.cpp).
+  bool recovered = false;       // a failure whose resend was answered
+  bool outcomeUnknown = false;  // a state-changing request sent whole, its answer lost
+  bool networkLost = false;     // the network link to the port's server went down
+  // Seconds from the request to the end, never negative (the stamps of a
+  // log may go back, or be years apart).
+  int64_t Seconds() const { return end > start ? end - start : 0; }
 };
 
 struct Operation {  // one FC_Operacao
@@ -100,6 +106,9 @@ struct Report {
   size_t records = 0;
   size_t unknownLines = 0;  // lines this report does not know
   bool verbose = false;     // request frames were traced (level 1)
+  bool network = false;     // a session ran on a network port (rfc2217://)
+  int level = 0;            // the trace level the log names (start-up lines), 0 unknown
+  bool levelHidesFrames = false;  // exchanges ran but their frames are not traced
   int64_t first = 0, last = 0;
   std::string firstStamp, lastStamp;
 };
@@ -113,6 +122,8 @@ struct Advice {
   const char* check;
 };
 Advice AdviceForExchange(const Exchange& e);
+// What is written for a state-changing command whose outcome is unknown.
+extern const char kOutcomeUnknownWords[];
 Advice AdviceForNote(const Note& n);
 
 // What a code in "Erro [N] na inicializacao da COM" or "retRead=N" /

@@ -23,7 +23,7 @@ h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:28px 0 8px;border-bott
 .tile{border:1px solid #ddd;border-radius:6px;padding:6px 10px;min-width:96px}
 .tile b{display:block;font-size:20px}.tile.bad b{color:#c62828}
 table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:4px 6px;border-bottom:1px solid #eee;vertical-align:top}
-th{background:#f5f5f5}td.n{text-align:right;font-variant-numeric:tabular-nums}
+th{background:#f5f5f5}td.n,th.n{text-align:right;font-variant-numeric:tabular-nums}
 code{font:12px ui-monospace,monospace;word-break:break-all}td:nth-child(2){min-width:220px}
 .key{display:inline-block;width:11px;height:11px;border-radius:2px;margin:0 4px 0 12px;vertical-align:-1px}
 svg text{font:11px system-ui,sans-serif;fill:#424242}.ok{color:#2e7d32}.fail{color:#c62828}
@@ -46,6 +46,9 @@ std::string Tiles(const Figures& f) {
   s += Tile("stale-answers", f.staleAnswers, "stale answers", true);
   s += Tile("break-recoveries", f.breakRecoveries, "BREAK recoveries", true);
   s += Tile("reopens", f.reopens, "port re-opens", true);
+  s += Tile("outcome-unknown", f.outcomeUnknown, "may have been carried out", true);
+  s += Tile("recovered", f.recovered, "recovered by a resend", false);
+  s += Tile("network-lost", f.networkLost, "network link lost", true);
   s += Tile("cts-lost", f.ctsLost, "CTS lost", true);
   s += Tile("operations", f.operations, "facade operations", false);
   s += Tile("startups", f.startups, "start-ups", false);
@@ -62,9 +65,14 @@ std::string Legend(const Figures& f) {
   return s + "</p>\n";
 }
 
+// The tooltip: what happened, and the frames themselves.
 std::string ExchangeTitle(const Exchange& e) {
-  return HtmlText(e.stamp + " " + ExchangeName(e) + (e.resend ? " (resend)" : "") + ": " +
-                  WhatHappened(e) + ", " + Num(e.Seconds()) + " s");
+  std::string s = e.stamp + " " + ExchangeName(e) + (e.resend ? " (resend)" : "") + ": " +
+                  WhatHappened(e) + ", " + Num(e.Seconds()) + " s";
+  if (e.outcomeUnknown) s += std::string("; ") + kOutcomeUnknownWords;
+  if (!e.request.empty()) s += "\nrequest " + e.request;
+  if (!e.answer.empty()) s += "\nanswer " + e.answer;
+  return HtmlText(s);
 }
 
 // One bar per exchange: colour by outcome, height by seconds to the end.
@@ -183,29 +191,41 @@ std::string Histogram(const Figures& f) {
   return s + "</svg>\n";
 }
 
+// Each explanation is written once: a later row of the same kind points
+// back to it.
 std::string FailureRow(const std::string& stamp, const std::string& what, const Advice& a,
-                       const char* kind) {
-  return "<tr data-kind=\"" + std::string(kind) + "\"><td>" + HtmlText(stamp) + "</td><td>" + what +
-         "</td><td><b>" + a.title + "</b><br>" + a.meaning + "</td><td>" + a.check + "</td></tr>\n";
+                       const char* kind, std::vector<std::string>* explained,
+                       const char* attribute = "data-kind") {
+  const bool first = std::find(explained->begin(), explained->end(), a.title) == explained->end();
+  if (first) explained->push_back(a.title);
+  const std::string meaning = first ? std::string("<br>") + a.meaning : " (explained above)";
+  return "<tr " + std::string(attribute) + "=\"" + kind + "\"><td>" + HtmlText(stamp) + "</td><td>" +
+         what + "</td><td><b>" + a.title + "</b>" + meaning + "</td><td>" +
+         (first ? a.check : "") + "</td></tr>\n";
+}
+
+std::string FailureWhat(const Exchange& e) {
+  std::string s = HtmlText(ExchangeName(e)) + (e.resend ? " (resend)" : "") + "<br><code>" +
+                  HtmlText(WhatHappened(e)) + "</code>";
+  if (e.networkLost) s += "<br>the network link was lost";
+  if (e.recovered) s += "<br><span class=\"ok\" data-recovered=\"1\">recovered: the resend was answered</span>";
+  if (e.outcomeUnknown) {
+    s += std::string("<br><b class=\"fail\" data-unknown=\"1\">") + kOutcomeUnknownWords + "</b>";
+  }
+  return s;
 }
 
 std::string Failures(const Report& r) {
   std::string s = "<h2 id=\"failures\">Failures and what to check</h2>\n";
   std::string rows;
+  std::vector<std::string> explained;
   size_t n = 0;
   for (const Exchange& e : r.exchanges) {
     if (!IsFailure(e) || n++ >= kMaxDetailRows) continue;
-    const std::string what = HtmlText(ExchangeName(e)) + (e.resend ? " (resend)" : "") +
-                             "<br><code>" + HtmlText(WhatHappened(e)) + "</code>";
-    rows += FailureRow(e.stamp, what, AdviceForExchange(e), OutcomeKey(e.outcome));
+    rows += FailureRow(e.stamp, FailureWhat(e), AdviceForExchange(e), OutcomeKey(e.outcome),
+                       &explained);
   }
-  for (const Note& note : r.notes) {
-    if (n++ >= kMaxDetailRows) continue;
-    const std::string words = note.codeWords.empty() ? "" : "<br>" + HtmlText(note.codeWords);
-    rows += FailureRow(note.stamp, "<code>" + HtmlText(note.line) + "</code>" + words,
-                       AdviceForNote(note), note.kind.c_str());
-  }
-  if (n == 0) return s + "<p class=\"ok\">No failure: every exchange was answered.</p>\n";
+  if (n == 0) return s + "<p class=\"ok\">No failure traced.</p>\n";
   s += "<table><tr><th>Time</th><th>What happened</th><th>What it means</th><th>What to "
        "check</th></tr>\n";
   s += rows + "</table>\n";
@@ -214,6 +234,36 @@ std::string Failures(const Report& r) {
          " more not shown (see --json).</p>\n";
   }
   return s;
+}
+
+// Notes tell of the session, not of a failed exchange: the registry file,
+// a port that did not open. One row per kind, with its count.
+std::string Notes(const Report& r) {
+  std::vector<std::string> kinds, explained;
+  std::vector<int> counts;
+  std::string rows;
+  for (const Note& note : r.notes) {
+    const auto at = std::find(kinds.begin(), kinds.end(), note.kind);
+    if (at != kinds.end()) {
+      ++counts[static_cast<size_t>(at - kinds.begin())];
+      continue;
+    }
+    kinds.push_back(note.kind);
+    counts.push_back(1);
+  }
+  for (size_t k = 0; k < kinds.size(); ++k) {
+    for (const Note& note : r.notes) {
+      if (note.kind != kinds[k]) continue;
+      const std::string words = note.codeWords.empty() ? "" : "<br>" + HtmlText(note.codeWords);
+      const std::string times = counts[k] > 1 ? " (" + Plural(counts[k], "time", "times") + ")" : "";
+      rows += FailureRow(note.stamp, "<code>" + HtmlText(note.line) + "</code>" + words + times,
+                         AdviceForNote(note), note.kind.c_str(), &explained, "data-note");
+      break;
+    }
+  }
+  if (rows.empty()) return "";
+  return "<h2 id=\"notes\">Notes on the sessions</h2>\n<table><tr><th>First seen</th><th>Line"
+         "</th><th>What it means</th><th>What to check</th></tr>\n" + rows + "</table>\n";
 }
 
 // Noise is shown byte by byte in hexadecimal: it is rarely text.
@@ -268,8 +318,9 @@ std::string Trouble(const Report& r) {
 std::string Commands(const Figures& f) {
   std::string s =
       "<h2 id=\"commands\">Per command</h2>\n<table><tr><th>Command</th>"
-      "<th>Operations</th><th>Exchanges</th><th>Answered</th><th>Refused</th>"
-      "<th>Failed</th><th>Resends</th><th>Longest</th></tr>\n";
+      "<th class=\"n\">Operations</th><th class=\"n\">Exchanges</th><th class=\"n\">Answered"
+      "</th><th class=\"n\">Refused</th><th class=\"n\">Failed</th><th class=\"n\">Resends"
+      "</th><th class=\"n\">Longest</th></tr>\n";
   for (const auto& [name, c] : f.commands) {
     s += "<tr data-command=\"" + HtmlText(name) + "\"><td>" +
          (name.empty() ? std::string("(not traced)") : HtmlText(name)) + "</td><td class=\"n\">" +
@@ -309,10 +360,6 @@ std::string Header(const std::vector<LogFile>& logs, const Report& r) {
     s += "<br>\n";
   }
   if (r.records > 0) s += "From " + HtmlText(r.firstStamp) + " to " + HtmlText(r.lastStamp) + ".";
-  if (!r.verbose && r.records > 0) {
-    s += " The frames are not in the log (trace level other than 1): only failures show as "
-         "exchanges.";
-  }
   return s + "</p>\n";
 }
 
@@ -325,7 +372,7 @@ std::string Html(const std::vector<LogFile>& logs, const Report& r, const Figure
   s += kStyle;
   s += "</head><body>\n";
   s += Header(logs, r) + "<p class=\"verdict\" id=\"verdict\">" + HtmlText(Verdict(r)) + "</p>\n" +
-       Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Trouble(r) + Commands(f) +
+       Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Notes(r) + Trouble(r) + Commands(f) +
        Startups(r);
   return s + "</body></html>\n";
 }

@@ -31,6 +31,9 @@ Figures Count(const Report& r) {
     f.reopens += e.reopened;
     f.ctsLost += e.ctsLost;
     f.ctsHeld += e.ctsHeld;
+    f.recovered += e.recovered;
+    f.outcomeUnknown += e.outcomeUnknown;
+    f.networkLost += e.networkLost;
     if (e.outcome == Outcome::Ok || e.outcome == Outcome::PrinterError) {
       ++f.answerSeconds[Bucket(e.Seconds())];
     } else if (e.outcome != Outcome::Unfinished) {
@@ -49,48 +52,6 @@ Figures Count(const Report& r) {
   f.startups = static_cast<int>(r.startups.size());
   for (const Startup& s : r.startups) f.startupsOk += s.result == "ok";
   return f;
-}
-
-std::string Verdict(const Report& r) {
-  if (r.exchanges.empty()) return "No exchange with the printer in the log.";
-  // The failures that end the log: the printer stopped answering.
-  size_t run = 0;
-  while (run < r.exchanges.size() &&
-         IsProtocolFailure(r.exchanges[r.exchanges.size() - 1 - run].outcome)) {
-    ++run;
-  }
-  // Without frames in the log an answered operation leaves no exchange: one
-  // after the failures means the printer answered again.
-  const int lastOperation = r.exchanges.back().operation;
-  if (!r.verbose && lastOperation >= 0 &&
-      static_cast<size_t>(lastOperation) + 1 < r.operations.size()) {
-    run = 0;
-  }
-  if (run > 0) {
-    const Exchange& first = r.exchanges[r.exchanges.size() - run];
-    const Exchange& last = r.exchanges.back();
-    const Advice a = AdviceForExchange(last);
-    return "The printer stopped answering at " + first.stamp + ": the last " +
-           Plural(static_cast<int64_t>(run), "exchange", "exchanges") + " failed (" +
-           OutcomeWords(last.outcome) + "). " + a.title + ". Check: " + a.check;
-  }
-  std::array<int, kOutcomeCount> kinds{};
-  for (const Exchange& e : r.exchanges) ++kinds[static_cast<size_t>(e.outcome)];
-  int worst = -1;
-  for (int o = 0; o < kOutcomeCount; ++o) {
-    if (IsProtocolFailure(static_cast<Outcome>(o)) && kinds[o] > 0 &&
-        (worst < 0 || kinds[o] > kinds[worst])) {
-      worst = o;
-    }
-  }
-  if (worst >= 0) {
-    return "Failures came and went, and the printer answered after them; the most frequent: " +
-           std::string(OutcomeWords(static_cast<Outcome>(worst))) + " (" + Num(kinds[worst]) + ").";
-  }
-  return "Every exchange was answered" +
-         std::string(kinds[static_cast<size_t>(Outcome::PrinterError)] > 0
-                         ? "; the printer refused some commands (see the failures)."
-                         : ".");
 }
 
 std::vector<std::pair<std::string, int>> NamedFigures(const Figures& f) {
@@ -112,6 +73,9 @@ std::vector<std::pair<std::string, int>> NamedFigures(const Figures& f) {
                                                 {"reopens", f.reopens},
                                                 {"cts-lost", f.ctsLost},
                                                 {"cts-held", f.ctsHeld},
+                                                {"recovered", f.recovered},
+                                                {"outcome-unknown", f.outcomeUnknown},
+                                                {"network-lost", f.networkLost},
                                                 {"operations", f.operations},
                                                 {"startups", f.startups},
                                                 {"startups-ok", f.startupsOk}};
@@ -139,6 +103,14 @@ std::string LogsLine(const std::vector<LogFile>& logs) {
   return s;
 }
 
+std::string Marks(const Exchange& e) {
+  std::string s;
+  if (e.networkLost) s += " (the network link was lost)";
+  if (e.recovered) s += " (recovered: the resend was answered)";
+  if (e.outcomeUnknown) s += std::string(": ") + kOutcomeUnknownWords;
+  return s;
+}
+
 std::string FailureKinds(const Figures& f) {
   std::string s;
   for (int o = 2; o < kOutcomeCount - 1; ++o) {
@@ -156,13 +128,11 @@ std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const
   if (r.records > 0) s += "Period: " + r.firstStamp + " to " + r.lastStamp + "\n";
   s += "Exchanges: " + Num(f.exchanges) + ": " + Num(f.outcomes[0]) + " answered, " +
        Num(f.outcomes[1]) + " refused by the printer, " + Num(f.failed) + " failed";
-  if (f.failed > 0) s += " (" + FailureKinds(f) + ")";
+  if (f.failed > 0) {
+    s += " (" + FailureKinds(f) + "; " + Num(f.recovered) + " recovered by a resend)";
+  }
   if (f.outcomes[7] > 0) s += ", " + Num(f.outcomes[7]) + " with no traced end";
   s += "\n";
-  if (!r.verbose && !r.operations.empty()) {
-    s += "Note: the request and answer frames are not in the log (trace level not 1): only "
-         "failures are counted as exchanges.\n";
-  }
   s += "Facade: " + Plural(f.operations, "operation", "operations") + ", " +
        Plural(f.resends, "resend", "resends") + "; start-ups: " + Num(f.startups) + " (" +
        Num(f.startupsOk) + " ok)\n";
@@ -184,7 +154,7 @@ std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const
     if (shown++ == 0) s += "Failures:\n";
     if (shown > kMaxTextFailures) continue;
     s += "  " + e.stamp + " " + PlainText(ExchangeName(e)) + ": " + PlainText(WhatHappened(e)) +
-         " - " + AdviceForExchange(e).title + "\n";
+         " - " + AdviceForExchange(e).title + Marks(e) + "\n";
   }
   if (shown > kMaxTextFailures)
     s += "  ... " + Num(static_cast<int64_t>(shown - kMaxTextFailures)) + " more in the page\n";
@@ -208,6 +178,13 @@ std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const
 
 namespace {
 
+std::string Flags(const Exchange& e) {
+  return std::string(",\"recovered\":") + (e.recovered ? "true" : "false") +
+         ",\"outcomeUnknown\":" + (e.outcomeUnknown ? "true" : "false") +
+         ",\"networkLost\":" + (e.networkLost ? "true" : "false") +
+         (e.outcomeUnknown ? ",\"warning\":" + JsonText(kOutcomeUnknownWords) : "");
+}
+
 std::string JsonExchange(const Exchange& e) {
   std::string s =
       "{\"time\":" + JsonText(e.stamp) + ",\"id\":" + Num(e.id) +
@@ -222,7 +199,8 @@ std::string JsonExchange(const Exchange& e) {
        ",\"reopened\":" + (e.reopened ? "true" : "false") +
        ",\"ctsLost\":" + (e.ctsLost ? "true" : "false") +
        ",\"ctsHeld\":" + (e.ctsHeld ? "true" : "false") + ",\"detail\":" + JsonText(e.detail) +
-       ",\"request\":" + JsonText(e.request) + ",\"answer\":" + JsonText(e.answer) + "}";
+       ",\"request\":" + JsonText(e.request) + ",\"answer\":" + JsonText(e.answer) + Flags(e) +
+       "}";
   return s;
 }
 
@@ -280,9 +258,15 @@ std::string JsonFailures(const Report& r) {
          ",\"command\":" + JsonText(e.command) + ",\"id\":" + Num(e.id) + ",\"outcome\":\"" +
          OutcomeKey(e.outcome) + "\",\"what\":" + JsonText(WhatHappened(e)) +
          ",\"title\":" + JsonText(a.title) + ",\"meaning\":" + JsonText(a.meaning) +
-         ",\"check\":" + JsonText(a.check) + "}";
+         ",\"check\":" + JsonText(a.check) + Flags(e) + "}";
     first = false;
   }
+  return s + "]";
+}
+
+std::string JsonNotes(const Report& r) {
+  std::string s = "[";
+  bool first = true;
   for (const Note& n : r.notes) {
     const Advice a = AdviceForNote(n);
     s += (first ? "" : ",") + std::string("{\"time\":") + JsonText(n.stamp) +
@@ -314,7 +298,9 @@ std::string Json(const std::vector<LogFile>& logs, const Report& r, const Figure
   s += "],\"failureSeconds\":[";
   for (int b = 0; b < kTimeBuckets; ++b) s += (b ? "," : "") + Num(f.failureSeconds[b]);
   s += "],\"commands\":" + JsonCommands(f) + ",\"startups\":" + JsonStartups(r) +
-       ",\"failures\":" + JsonFailures(r) + ",\"exchanges\":[";
+       ",\"failures\":" + JsonFailures(r) + ",\"notes\":" + JsonNotes(r) +
+       ",\"levelHidesFrames\":" + (r.levelHidesFrames ? "true" : "false") +
+       ",\"network\":" + (r.network ? "true" : "false") + ",\"exchanges\":[";
   for (size_t i = 0; i < r.exchanges.size(); ++i)
     s += (i ? "," : "") + JsonExchange(r.exchanges[i]);
   return s + "]}\n";

@@ -32,6 +32,9 @@ struct Figures {
   int reopens = 0;
   int ctsLost = 0;
   int ctsHeld = 0;
+  int recovered = 0;       // failures made good by a resend
+  int outcomeUnknown = 0;  // state-changing commands that may have been carried out
+  int networkLost = 0;     // failures of a lost network link
   int operations = 0;
   int startups = 0;
   int startupsOk = 0;

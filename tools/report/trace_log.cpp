@@ -52,18 +52,28 @@ bool EndsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-// Whether an unstamped line continues `text`: only a frame that is not yet
-// complete, or a discarded byte that was a line end, runs over a line end.
-// Anything else is the remain of an older line cut by a wrap.
-bool Continues(std::string_view text, std::string_view line) {
-  const size_t rx = text.find(" bufRx=");
-  const size_t tx = text.find(" bufTx=");
-  if (rx != std::string_view::npos && text.find(" Descartando ") == std::string_view::npos) {
-    return !EndsWith(text, "}");
+// What kind of line may run over a line end: only a frame that is not yet
+// complete, or a discarded byte that was a line end. Anything else is
+// followed by the remain of an older line cut by a wrap. Told once from
+// the line's first part, so that each continuation costs the same whatever
+// the length of the line so far.
+enum class Runs { No, Answer, Request, Discard };
+
+Runs RunsOver(std::string_view first) {
+  if (first.find(" Descartando bufRx[") != std::string_view::npos) return Runs::Discard;
+  if (first.find(" bufRx=") != std::string_view::npos) return Runs::Answer;
+  if (first.find(" bufTx=") != std::string_view::npos) return Runs::Request;
+  return Runs::No;
+}
+
+bool Continues(Runs runs, std::string_view text, std::string_view line) {
+  switch (runs) {
+    case Runs::Answer: return !EndsWith(text, "}");
+    case Runs::Request: return !EndsWith(text, "} ");
+    case Runs::Discard: return line.empty() && EndsWith(text, "]=");
+    case Runs::No: break;
   }
-  if (tx != std::string_view::npos) return !EndsWith(text, "} ");
-  return line.empty() && EndsWith(text, "]=") &&
-         text.find(" Descartando bufRx[") != std::string_view::npos;
+  return false;
 }
 
 struct Segment {
@@ -105,6 +115,7 @@ void ReadRecords(LogFile* log, int fileIndex) {
   std::vector<Segment> segments(1);
   size_t pos = SkipHeader(text, &log->header);
   Record* current = nullptr;
+  Runs runs = Runs::No;
   bool cut = false;  // the next stamped line begins a new segment
   size_t firstCut = std::string_view::npos;
   while (pos < text.size()) {
@@ -131,7 +142,8 @@ void ReadRecords(LogFile* log, int fileIndex) {
       r.crlf = l.crlf;
       segments.back().records.push_back(r);
       current = &segments.back().records.back();
-    } else if (current != nullptr && !cut && Continues(current->text, line)) {
+      runs = RunsOver(r.text);
+    } else if (current != nullptr && !cut && Continues(runs, current->text, line)) {
       const size_t begin = static_cast<size_t>(current->text.data() - text.data());
       current->text = text.substr(begin, l.end - begin);
     } else {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "serial/port_names.h"
 #include "serial/posix/posix_util.h"
 #include "serial/reg_file.h"
 #include "serial/system.h"
@@ -39,17 +40,6 @@ uint32_t LoadRegistryFile() {
   return 0;
 }
 
-bool IsComName(const char* name, unsigned* number) {
-  if (std::strncmp(name, "COM", 3) != 0 || name[3] == '\0') return false;
-  unsigned n = 0;
-  for (const char* p = name + 3; *p; ++p) {
-    if (*p < '0' || *p > '9' || n > 100000) return false;
-    n = n * 10 + static_cast<unsigned>(*p - '0');
-  }
-  *number = n;
-  return true;
-}
-
 }  // namespace
 
 namespace posix {
@@ -59,23 +49,14 @@ uint32_t ResolveDeviceName(const char* name, char* path, size_t cap) {
   if (std::strstr(name, "/dev/") != nullptr) {
     return CopyText(path, cap, name) ? 0 : ENAMETOOLONG;
   }
-  unsigned number = 0;
-  if (!IsComName(name, &number)) return ENOENT;
-  if (LoadRegistryFile() == 0) {
-    char canonical[16];
-    FormatText(canonical, sizeof canonical, nullptr, "COM%u", number);
-    uint32_t size = 0;
-    const char* section = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports";
-    if (regfile::ReadString(regText, regLength, section, canonical, path,
-                            static_cast<uint32_t>(cap), &size) == regfile::Result::Ok ||
-        regfile::ReadString(regText, regLength, section, name, path, static_cast<uint32_t>(cap),
-                            &size) == regfile::Result::Ok) {
-      return 0;
-    }
+  const bool haveMap = LoadRegistryFile() == 0;
+  switch (MapComDevice(haveMap ? regText : nullptr, regLength, name, path, cap)) {
+    case PortMapResult::Mapped:
+    case PortMapResult::Default: return 0;
+    case PortMapResult::TooLong: return ENAMETOOLONG;
+    case PortMapResult::NoDevice: break;
   }
-  if (number == 0) return ENOENT;
-  FormatText(path, cap, nullptr, "/dev/ttyS%u", number - 1);
-  return 0;
+  return ENOENT;
 }
 
 }  // namespace posix
