@@ -223,3 +223,28 @@ Result ReadString(const char* text, size_t len, const char* section, const char*
 }
 
 }  // namespace tarvo::regfile
+
+namespace tarvo::regfile {
+
+size_t ValueNames(const char* text, size_t len, const char* section, char (*names)[256],
+                  size_t room) {
+  if (Validate(text, len) != Result::Ok) return 0;
+  LineReader reader(text, len);
+  Line line;
+  bool inSection = false;
+  size_t count = 0;
+  while (reader.Next(&line) && count < room) {
+    if (IsBlank(line) || line.text[0] == ';') continue;
+    const Parsed p = ParseLine(line);
+    if (p.kind == Kind::Section) inSection = EqualsNoCase(p.name, p.nameLen, section);
+    if (!inSection || p.kind != Kind::Value || p.isDefault) continue;
+    size_t pos = 0;
+    size_t n = 0;
+    if (ParseQuoted(p.name - 1, p.nameLen + 2, &pos, names[count], 256, &n) && n < 256) {
+      names[count++][n] = '\0';
+    }
+  }
+  return count;
+}
+
+}  // namespace tarvo::regfile

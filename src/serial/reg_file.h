@@ -40,6 +40,12 @@ size_t FirstBadLine(const char* text, size_t len);
 Result ReadString(const char* text, size_t len, const char* section, const char* valueName,
                   char* out, uint32_t cap, uint32_t* size);
 
+// The names of the string and other values of `section`, in file order,
+// into names[room] (names of 256 bytes or more are left out). Returns how
+// many were stored; 0 for a malformed text.
+size_t ValueNames(const char* text, size_t len, const char* section, char (*names)[256],
+                  size_t room);
+
 // Whether the section exists (the file being well formed).
 Result FindSection(const char* text, size_t len, const char* section);
 

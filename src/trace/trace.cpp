@@ -129,6 +129,12 @@ bool TraceStartFromEnvironment() {
   if (traceState.traceLevel == setting.level && std::strcmp(traceState.logPath, path) == 0) {
     return true;
   }
+  if (sys::Handle existing = sys::FileOpen(path, sys::FileMode::Read)) {
+    char head[kTraceEnvHeadBytes];
+    const uint32_t got = sys::FileRead(existing, head, sizeof head);
+    sys::FileClose(existing);
+    if (!TraceEnvLogAcceptable(head, got)) return false;
+  }
   traceState.traceLevel = setting.level;
   traceState.maxLogSize = kDefaultLogSize;
   LogOpenLocked(path);

@@ -32,4 +32,12 @@ struct TraceEnvSetting {
 // the level (1..9) and the base name; otherwise *out is left empty.
 TraceEnvResult ParseTraceEnv(const char* value, TraceEnvSetting* out);
 
+// Whether the log that TARVO_TRACE names may be written: it is empty, or
+// begins with the log's header ("Arquivo de LOG "), or with a stamped trace
+// line (a log that wrapped over its header). Any other file (notes, a
+// configuration, someone's data) is left alone and tracing stays off, since
+// the wrap would overwrite its start. `head` is the file's first bytes.
+constexpr size_t kTraceEnvHeadBytes = 20;
+bool TraceEnvLogAcceptable(const char* head, size_t length);
+
 }  // namespace tarvo

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/driver_open.h"
 #include "cli/script_stream.h"
+#include "cli/session_run.h"
 #include "cli/subcommands.h"
 #include "cli/trace_switch.h"
 #include "cli/wait_notice.h"
@@ -31,28 +33,9 @@
 namespace {
 
 using tarvo::cli::CommandSpec;
+using tarvo::cli::Fail;
 using tarvo::cli::Options;
 using tarvo::cli::Outcome;
-
-// With --json every failure is also a JSON object on standard output.
-bool jsonFailures = false;
-
-int Fail(const std::string& message, int status = 2) {
-  std::fprintf(stderr, "tarvo: %s\n", message.c_str());
-  if (jsonFailures) {
-    std::printf("{\"ok\":false,\"status\":%d,\"error\":%s}\n", status,
-                tarvo::cli::JsonString(message).c_str());
-  }
-  return status;
-}
-
-// Why IniciaDriver refused the port, in one line (and one JSON object).
-int ExplainOpenFailure(const std::string& port) {
-  const tarvo::cli::OpenDiagnosis d = tarvo::cli::DiagnoseOpen(port);
-  std::fprintf(stderr, "tarvo: %s\n", tarvo::cli::DiagnosisLine(d).c_str());
-  if (jsonFailures) std::fputs(tarvo::cli::DiagnosisJson(d).c_str(), stdout);
-  return 3;
-}
 
 bool ReadAll(const std::string& path, std::string* out) {
   if (path == "-") {
@@ -82,122 +65,6 @@ std::vector<std::string> FilesEndingWith(const std::string& dir, const std::stri
     closedir(d);
   }
   return names;
-}
-
-void ReadError(int handle, Outcome* o) {
-  char name[TARVO_ERROR_NAME_SIZE] = "";
-  char circumstance[TARVO_CIRCUMSTANCE_SIZE] = "";
-  ObtemNomeErro(handle, name, 0);
-  ObtemCircunstancia(handle, circumstance, 0);
-  o->name = name;
-  o->circumstance = circumstance;
-}
-
-// Reads one value of the facade's answer text "\"value\"".
-std::string Unquote(const char* text, int length) {
-  if (length < 2) return "";
-  return std::string(text + 1, static_cast<size_t>(length - 2));
-}
-
-Outcome Identify(int startResult) {
-  Outcome o;
-  o.command = "identify";
-  o.result = startResult;
-  o.code = startResult;
-  if (startResult != 0) {
-    // The failed start-up closed the session again; with no session open
-    // the handle -1 is the driver's, and reads what it left.
-    ReadError(-1, &o);
-    if (startResult == TARVO_BAD_CHANNEL) {
-      o.name.clear();
-      o.circumstance = "the port could not be opened, or no printer answered";
-    }
-    return o;
-  }
-  o.name = "OK";
-  const struct Read {
-    const char* command;
-    const char* param;
-    const char* value;
-    const char* shown;
-  } reads[] = {{"LeTexto", "NomeTexto", "NumeroSerieECF", "NumeroSerieECF"},
-               {"LeInteiro", "NomeInteiro", "ECF", "ECF"}};
-  for (const auto& r : reads) {
-    static FcCommand cmd;
-    std::memset(&cmd, 0, sizeof cmd);
-    std::snprintf(cmd.command, sizeof cmd.command, "%s", r.command);
-    std::snprintf(cmd.returnNames, sizeof cmd.returnNames, "%s",
-                  std::strcmp(r.command, "LeTexto") == 0 ? "ValorTexto" : "ValorInteiro");
-    std::snprintf(cmd.params[0].name, sizeof cmd.params[0].name, "%s", r.param);
-    std::snprintf(cmd.params[0].value, sizeof cmd.params[0].value, "%s", r.value);
-    cmd.params[0].type = TARVO_TYPE_QUOTED;
-    static char text[TARVO_FC_TEXT_SIZE];
-    int length = 0;
-    const int code = FC_Operacao(1, &cmd, &length, text);
-    if (code != 0) {
-      o.code = code;
-      ReadError(1, &o);
-      return o;
-    }
-    o.values.emplace_back(r.shown, Unquote(text, length));
-  }
-  return o;
-}
-
-Outcome Run(int handle, const CommandSpec& step, int timeoutMs, std::string* problem) {
-  Outcome o;
-  o.command = step.command;
-  if (timeoutMs > 0) DefineTimeout(handle, timeoutMs);
-  LimpaParams(handle);
-  for (const auto& p : step.params) {
-    const int r = AdicionaParam(handle, p.name.c_str(), p.value.c_str(), p.type);
-    if (r == TARVO_TOO_LONG) {
-      *problem = step.command + ": the parameters are longer than " +
-                 std::to_string(TARVO_MAX_PARAMS) + " characters";
-      return o;
-    }
-  }
-  o.result = ExecutaComando(handle, step.command.c_str());
-  if (o.result == TARVO_TOO_LONG) {
-    *problem = "command name longer than " + std::to_string(TARVO_MAX_COMMAND) + " characters";
-    return o;
-  }
-  o.code = ObtemCodErro(handle);
-  ReadError(handle, &o);
-  if (o.result == 1 && o.code == 0) {
-    static char value[TARVO_VALUE_SIZE];
-    for (const auto& name : step.returns) {
-      value[0] = '\0';
-      const int n = Retorno(handle, 0, name.c_str(), 0, value, 0);
-      // A short date leaves zero bytes inside the count: keep the text.
-      const size_t length = n > 0 ? strnlen(value, static_cast<size_t>(n)) : 0;
-      o.values.emplace_back(name, std::string(value, length));
-      // Retorno gives 0 for a name it can't find and for an empty value alike.
-      if (n == 0) o.missing.push_back(name);
-    }
-  }
-  return o;
-}
-
-void Print(const Options& options, const Outcome& o, bool first) {
-  std::string text;
-  if (options.json) {
-    text = tarvo::cli::FormatJson(o);
-  } else if (options.quiet) {
-    text = tarvo::cli::FormatQuiet(o, options.raw, isatty(STDOUT_FILENO) == 1);
-    if (tarvo::cli::ExitStatusOf(o) != 0 && o.missing.empty()) {
-      std::fprintf(stderr, "tarvo: %s: %d %s%s%s\n", o.command.c_str(), o.code, o.name.c_str(),
-                   o.circumstance.empty() ? "" : ": ", o.circumstance.c_str());
-    }
-  } else {
-    text = (first ? "" : "\n") + tarvo::cli::FormatPlain(o, options.raw);
-  }
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-  for (const auto& name : o.missing) {
-    std::fprintf(stderr, "tarvo: %s: the answer has no value %s (or it is empty)\n",
-                 o.command.c_str(), name.c_str());
-  }
 }
 
 void ShowTrace(const std::string& dir) {
@@ -314,96 +181,6 @@ int LoadCommands(Options* options, tarvo::cli::ScriptStream* stream) {
   return 0;
 }
 
-// The facade start-up for "identify". It leaves no configuration files
-// behind unless the trace was asked for, or says which it kept.
-int StartIdentified(const Options& options, const std::string& port, int* status) {
-  tarvo::TraceEnvSetting env;
-  const bool traceEnv =
-      tarvo::ParseTraceEnv(std::getenv(tarvo::kTraceEnvName), &env) == tarvo::TraceEnvResult::On;
-  const bool cleanUp = !options.trace && !traceEnv;
-  const std::vector<std::string> before = tarvo::cli::ConfigFilesHere();
-  int r = 0;
-  {
-    tarvo::cli::WaitNotice notice("identify " + port);
-    r = FC_Inicializa(port.c_str());
-  }
-  Outcome o = Identify(r);
-  const bool scan = port.size() >= 4 && (port[3] == 'U' || port[3] == 'u');
-  if (r == TARVO_BAD_CHANNEL && !scan) {
-    o.circumstance = tarvo::cli::DiagnosisLine(tarvo::cli::DiagnoseOpen(port));
-  }
-  Print(options, o, true);
-  *status = tarvo::cli::ExitStatusOf(o);
-  if (r != 0) FC_Finaliza();
-  if (traceEnv && !options.trace) {
-    std::fprintf(stderr, "tarvo: trace file: %s.txt (TARVO_TRACE)\n", env.base);
-  }
-  if (cleanUp) {
-    const std::string note = tarvo::cli::RemoveNewConfigFiles(before);
-    if (!note.empty()) std::fprintf(stderr, "tarvo: %s\n", note.c_str());
-  }
-  return r;
-}
-
-// Runs one command; false when the script must stop.
-bool RunStep(const Options& options, int handle, const CommandSpec& step, bool* first,
-             int* status) {
-  if (step.command == "identify") return true;
-  std::string problem;
-  Outcome o;
-  {
-    tarvo::cli::WaitNotice notice(step.command);
-    o = Run(handle, step, options.timeoutMs, &problem);
-  }
-  // cppcheck does not follow Run's writing through the pointer.
-  // cppcheck-suppress knownConditionTrueFalse
-  if (!problem.empty()) {
-    Fail((step.line ? "line " + std::to_string(step.line) + ": " : std::string()) + problem);
-    *status = 2;
-    return false;
-  }
-  Print(options, o, *first);
-  *first = false;
-  const int s = tarvo::cli::ExitStatusOf(o);
-  if (s > *status) *status = s;
-  return s == 0 || options.keepGoing;
-}
-
-int RunCommands(const Options& options, const std::string& port, tarvo::cli::ScriptStream* stream) {
-  const bool facade = options.commands.front().command == "identify";
-  int status = 0;
-  bool first = true;
-  int handle = 1;
-  if (facade) {
-    if (StartIdentified(options, port, &status) != 0) return status;
-    first = false;
-  } else {
-    handle = IniciaDriver(port.c_str());
-    if (handle != TARVO_OK_HANDLE) return ExplainOpenFailure(port);
-  }
-  bool going = true;
-  for (const auto& step : options.commands) {
-    if (!(going = RunStep(options, handle, step, &first, &status))) break;
-  }
-  CommandSpec next;
-  std::string error;
-  while (going && options.scriptFile == "-") {
-    const auto got = stream->Next(&next, &error);
-    if (got == tarvo::cli::ScriptStream::Got::End) break;
-    if (got == tarvo::cli::ScriptStream::Got::Error) {
-      status = Fail("-: " + error);
-      break;
-    }
-    going = RunStep(options, handle, next, &first, &status);
-  }
-  if (facade) {
-    FC_Finaliza();
-  } else {
-    EncerraDriver(handle);
-  }
-  return status;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -412,11 +189,11 @@ int main(int argc, char** argv) {
     return tarvo::report::RunReport(std::vector<std::string>(argv + 2, argv + argc));
   }
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const int sub = tarvo::cli::RunSubcommand(args);
+  const int sub = tarvo::cli::RunSubcommand(args, tarvo::cli::OpenThroughDriver);
   if (sub >= 0) return sub;
   Options options;
   std::string error;
-  jsonFailures = std::find(args.begin(), args.end(), "--json") != args.end();
+  tarvo::cli::jsonFailures = std::find(args.begin(), args.end(), "--json") != args.end();
   const char* envPort = std::getenv("TARVO_PORT");
   switch (tarvo::cli::ParseArguments(args, envPort ? envPort : "", &options, &error)) {
     case tarvo::cli::ParseResult::Help: std::fputs(tarvo::cli::kUsage, stdout); return 0;
@@ -442,7 +219,7 @@ int main(int argc, char** argv) {
   if (options.trace) {
     if (const int failed = EnterTraceDir(options, &port, &trace)) return failed;
   }
-  const int status = RunCommands(options, port, &stream);
+  const int status = tarvo::cli::RunCommands(options, port, &stream);
   LeaveTraceDir(trace);
   return status;
 }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <fstream>
 
 #include "cli/cli.h"
+#include "serial/reg_file.h"
+#include "serial/rfc2217.h"
 
 namespace tarvo::cli {
 
@@ -124,6 +127,53 @@ void MarkMappings(const RegistryFile& reg, std::vector<PortInfo>* ports) {
   }
 }
 
+namespace {
+
+// A .reg string's contents: the backslash and the double quote escaped.
+std::string RegQuoted(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+// What is at a mapped device now.
+std::string DeviceState(const std::string& device) {
+  if (rfc2217::HasScheme(device.c_str())) return "network port (tarvo why tries it)";
+  struct stat st {};
+  if (lstat(device.c_str(), &st) != 0) return "missing: nothing there (adapter unplugged?)";
+  const bool link = S_ISLNK(st.st_mode);
+  if (stat(device.c_str(), &st) != 0) return "missing: a link to nothing (adapter unplugged?)";
+  if (!S_ISCHR(st.st_mode)) return "not a serial device";
+  const bool pty = device.rfind("/dev/pts/", 0) == 0;
+  return std::string(pty ? "pseudo-terminal" : "present") + (link ? " (through a link)" : "");
+}
+
+}  // namespace
+
+std::vector<Mapping> RegistryMappings(const RegistryFile& reg) {
+  std::vector<Mapping> out;
+  if (!reg.Usable()) return out;
+  static char names[256][256];
+  const size_t n = regfile::ValueNames(reg.text.data(), reg.text.size(), kPortsSection, names, 256);
+  for (size_t i = 0; i < n; ++i) {
+    Mapping m;
+    m.name = names[i];
+    RegistryString(reg, kPortsSection, m.name, &m.device);
+    char device[kPortNameSize];
+    if (ChoosePortDevice(m.name.c_str(), device) != PortName::Com) {
+      m.state = std::string("never used: ") + RefusalReason(m.name.c_str()) +
+                " (names such as COM9 or COM90 are refused: use COM10 to COM89 for more ports)";
+    } else {
+      m.state = DeviceState(m.device);
+    }
+    out.push_back(m);
+  }
+  return out;
+}
+
 std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortInfo>& ports) {
   std::string lines;
   int next = kFirstScanPort;
@@ -136,7 +186,7 @@ std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortI
     while (next <= kLastScanPort && used(next)) ++next;
     if (next > kLastScanPort) break;
     const std::string& device = p.byId.empty() ? p.device : p.byId.front();
-    lines += "\"COM" + std::to_string(next++) + "\"=\"" + device + "\"\n";
+    lines += "\"COM" + std::to_string(next++) + "\"=\"" + RegQuoted(device) + "\"\n";
   }
   return lines.empty() ? lines : "[" + std::string(kPortsSection) + "]\n" + lines;
 }
@@ -178,6 +228,20 @@ std::string Describe(const PortInfo& p) {
 
 }  // namespace
 
+std::string ScanReach(const RegistryFile& reg) {
+  std::string reached;
+  for (int n = kFirstScanPort; n <= kLastScanPort; ++n) {
+    const std::string com = "COM" + std::to_string(n);
+    Resolved r;
+    std::string why;
+    if (!ResolvePort(com, reg, &r, &why) || r.source == MapSource::None) continue;
+    const std::string state = DeviceState(r.device);
+    if (state.rfind("missing", 0) == 0 || state == "not a serial device") continue;
+    reached += (reached.empty() ? "" : ", ") + com + " " + EscapeLine(r.device);
+  }
+  return reached.empty() ? "no port" : reached;
+}
+
 std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& reg) {
   std::string out;
   for (const auto& p : ports) {
@@ -189,18 +253,29 @@ std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& 
       out += "    tried by the start-up scan as: " + Joined(p.scannedAs) + "\n";
   }
   if (ports.empty()) out += "no serial ports found\n";
-  std::string scanned;
-  for (const auto& p : ports) {
-    for (const auto& com : p.scannedAs)
-      scanned += (scanned.empty() ? "" : ", ") + com + " " + p.device;
+  const std::vector<Mapping> maps = RegistryMappings(reg);
+  if (!maps.empty()) out += "\nregistry Ports map:\n";
+  for (const auto& m : maps) {
+    out += "    " + EscapeLine(m.name) + " = " + EscapeLine(m.device) + ": " + m.state + "\n";
   }
-  out += "\nthe start-up scan (a port name like COMU) tries COM7 to COM22; here it reaches " +
-         (scanned.empty() ? std::string("no port") : scanned) + "\n";
+  out +=
+      "\nthe start-up scan (FC_Inicializa with a port name whose fourth character is U, such "
+      "as COMU) tries COM7 to COM22; here it reaches " +
+      ScanReach(reg) + "\n";
   out += "registry file: " + RegistryState(reg) + "\n";
   const std::string lines = SuggestedPortsLines(reg, ports);
   if (!lines.empty())
     out += "lines for its Ports map (COM7 to COM22 are tried by the scan):\n" + lines;
   return out;
+}
+
+std::string JsonMappings(const RegistryFile& reg) {
+  std::string out = "[";
+  for (const auto& m : RegistryMappings(reg)) {
+    out += (out.size() > 1 ? "," : "") + std::string("{\"name\":") + JsonString(m.name) +
+           ",\"device\":" + JsonString(m.device) + ",\"state\":" + JsonString(m.state) + "}";
+  }
+  return out + "]";
 }
 
 std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFile& reg) {
@@ -218,7 +293,8 @@ std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFi
            ",\"scan\":" + JsonList(p.scannedAs) + "}";
   }
   return out + "],\"registryFile\":" + JsonString(RegistryState(reg)) +
-         ",\"portsLines\":" + JsonString(SuggestedPortsLines(reg, ports)) + "}\n";
+         ",\"portsLines\":" + JsonString(SuggestedPortsLines(reg, ports)) +
+         ",\"mappings\":" + JsonMappings(reg) + ",\"scan\":" + JsonString(ScanReach(reg)) + "}\n";
 }
 
 int RunPorts(const std::vector<std::string>& args) {

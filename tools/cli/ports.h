@@ -29,6 +29,20 @@ struct PortInfo {
 // The tty entries of sys/class/tty that have a device behind them.
 std::vector<PortInfo> ListPorts(const PortRoots& roots);
 
+// One entry of the registry file's Ports map, and what is at its device
+// now: "missing: ...", "pseudo-terminal", "present", "network port ...",
+// or "never used: ..." for a name the driver refuses (COM9, COMU).
+struct Mapping {
+  std::string name;
+  std::string device;
+  std::string state;
+};
+std::vector<Mapping> RegistryMappings(const RegistryFile& reg);
+
+// COM7 to COM22 that reach a device that is there: what the start-up's
+// scan can find ("no port" when none).
+std::string ScanReach(const RegistryFile& reg);
+
 // Marks each port with the COMn names that reach it: through the registry's
 // Ports map, and among COM7..COM22 that the facade's scan tries.
 void MarkMappings(const RegistryFile& reg, std::vector<PortInfo>* ports);

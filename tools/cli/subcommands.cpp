@@ -10,9 +10,11 @@ namespace tarvo::cli {
 
 namespace {
 
-// `tarvo why PORT [--json]`: why IniciaDriver would refuse PORT now (the
-// explanation the bindings give with their exception).
-int ExplainPort(const std::vector<std::string>& args) {
+// `tarvo why PORT [--json]`: whether IniciaDriver opens PORT now, and why
+// not (the explanation the bindings give with their exception). Exit
+// status 0 when it opens and no other process holds it, 3 when it does not
+// open or another process holds it, 2 for bad arguments.
+int ExplainPort(const std::vector<std::string>& args, const PortOpener& open) {
   std::string port;
   bool json = false;
   for (const auto& a : args) {
@@ -29,18 +31,18 @@ int ExplainPort(const std::vector<std::string>& args) {
     std::fputs("usage: tarvo why PORT [--json]\n", stderr);
     return 2;
   }
-  const OpenDiagnosis d = DiagnoseOpen(port);
+  const OpenDiagnosis d = DiagnoseOpen(port, "/proc", open);
   std::fputs(json ? DiagnosisJson(d).c_str() : (DiagnosisLine(d) + "\n").c_str(), stdout);
-  return 0;
+  return DiagnosisStatus(d);
 }
 
 }  // namespace
 
-int RunSubcommand(const std::vector<std::string>& args) {
+int RunSubcommand(const std::vector<std::string>& args, const PortOpener& open) {
   if (args.empty()) return -1;
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "ports") return RunPorts(rest);
-  if (args[0] == "why") return ExplainPort(rest);
+  if (args[0] == "why") return ExplainPort(rest, open);
   if (args[0] != "trace") return -1;
   std::string out;
   const int status = RunTraceSwitch(rest, &out);

@@ -6,9 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
+#include "common/safe_file.h"
 #include "trace/cfg_parse.h"
 #include "trace/trace_env.h"
 
@@ -31,12 +30,8 @@ std::vector<std::string> ConfigFiles() {
 }
 
 bool ReadFileText(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return true;
+  std::string error;
+  return tools::ReadRegularFile(path, text, &error);
 }
 
 std::string LogOf(const std::string& cfg) { return cfg.substr(0, cfg.size() - 4) + ".txt"; }
@@ -96,8 +91,12 @@ std::string EnvironmentReport() {
 std::string FileReport(const std::string& cfg) {
   std::string text;
   const std::string role = cfg == "TARVO.cfg" ? "start-up" : "printer";
-  if (!ReadFileText(cfg, &text)) {
-    return cfg + ": missing (the start-up creates it with tracing off)\n";
+  std::string error;
+  if (!tools::ReadRegularFile(cfg, &text, &error)) {
+    struct stat st {};
+    if (lstat(cfg.c_str(), &st) != 0)
+      return cfg + ": missing (the start-up creates it with tracing off)\n";
+    return cfg + ": " + error + " (the library refuses it too: tracing stays off)\n";
   }
   const TraceConfigView v = ReadTraceConfig(text);
   std::string line =
@@ -116,11 +115,11 @@ int Switch(int level, std::string* out) {
   for (const auto& cfg : files) {
     std::string old;
     const bool exists = ReadFileText(cfg, &old);
-    if (!exists && level == 0) continue;
-    std::ofstream file(cfg, std::ios::binary | std::ios::trunc);
-    file << SwitchedConfig(old, level);
-    if (!file.flush()) {
-      *out += "tarvo trace: cannot write " + cfg + "\n";
+    struct stat st {};
+    if (!exists && level == 0 && lstat(cfg.c_str(), &st) != 0) continue;
+    std::string error;
+    if (!tools::WriteRegularFile(cfg, SwitchedConfig(old, level), &error)) {
+      *out += "tarvo trace: " + error + "\n";
       return 1;
     }
   }
@@ -156,20 +155,30 @@ std::vector<std::string> ConfigFilesHere() {
   return names;
 }
 
+// A start-up creates the printer's configuration file with tracing off.
+// When `tarvo trace on` switched TARVO.cfg on, the printer's new file takes
+// the same level, so that its log is written from the next start-up on;
+// otherwise the file goes again.
 std::string RemoveNewConfigFiles(const std::vector<std::string>& before) {
   std::string note;
+  std::string startUp;
+  const int level = ReadFileText("TARVO.cfg", &startUp) ? ReadTraceConfig(startUp).level : 0;
   for (const auto& cfg : ConfigFilesHere()) {
     if (std::find(before.begin(), before.end(), cfg) != before.end()) continue;
     std::string text;
+    std::string error;
     if (!ReadFileText(cfg, &text)) continue;
-    if (ReadTraceConfig(text).level == 0) {
-      std::remove(cfg.c_str());
+    if (ReadTraceConfig(text).level == 0 && level == 0) {
+      tools::RemoveRegularFile(cfg);
+    } else if (ReadTraceConfig(text).level == 0 &&
+               tools::WriteRegularFile(cfg, SwitchedConfig(text, level), &error)) {
+      note += (note.empty() ? "" : "; ") + cfg + " switched on at level " + std::to_string(level) +
+              " like TARVO.cfg (its log " + LogOf(cfg) + " starts at the next start-up)";
     } else {
       note += (note.empty() ? "" : "; ") + cfg + " (tracing into " + LogOf(cfg) + ")";
     }
   }
-  std::string startUp;
-  if (ReadFileText("TARVO.cfg", &startUp) && ReadTraceConfig(startUp).level != 0) {
+  if (level != 0) {
     note += (note.empty() ? "" : "; ") + std::string("TARVO.txt (TARVO.cfg switches the trace on)");
   }
   return note.empty() ? note : "trace files: " + note;

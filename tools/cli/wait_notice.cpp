@@ -21,9 +21,22 @@ std::string WaitLine(const std::string& what, int seconds) {
   return line;
 }
 
-WaitNotice::WaitNotice(std::string what) : what_(std::move(what)) {
-  if (isatty(2) == 0) return;
-  thread_ = std::thread([this] { Show(); });
+std::string WaitNote(const std::string& what) {
+  return "tarvo: " + what + ": no answer for " + std::to_string(kSilentAfter) +
+         " s; the driver is trying to wake the printer (about 9 s per command, 27 s for "
+         "identify, before it gives up)\n";
+}
+
+WaitNotice::WaitNotice(std::string what) : what_(std::move(what)), terminal_(isatty(2) != 0) {
+  thread_ = std::thread([this] { terminal_ ? Show() : Note(); });
+}
+
+// A log or a pipe gets one whole line, once, when the printer is late.
+void WaitNotice::Note() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (done_.wait_for(lock, std::chrono::seconds(kSilentAfter), [this] { return stop_; })) return;
+  const std::string line = WaitNote(what_);
+  (void)!write(2, line.data(), line.size());
 }
 
 WaitNotice::~WaitNotice() {

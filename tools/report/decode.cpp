@@ -157,7 +157,10 @@ void Decoder::Fail(const Record& r, Outcome o, const char* circumstance) {
 void Decoder::Engine(const Record& r, const TraceLineMatch& m) {
   const auto field = [&m](size_t i) { return FieldNumber(i < m.count ? m.fields[i] : ""); };
   switch (m.line) {
-    case TraceLine::BufTx: EndUnfinished(); NewExchange(r, m.fields[0]); break;
+    case TraceLine::BufTx:
+      EndUnfinished();
+      NewExchange(r, m.fields[0]);
+      break;
     case TraceLine::Discard: {
       Exchange& e = Current(r);
       ++e.discarded;
@@ -174,7 +177,10 @@ void Decoder::Engine(const Record& r, const TraceLineMatch& m) {
       pendingFrame_ = std::string(m.fields[0]);
       pendingTime_ = r.time;
       break;
-    case TraceLine::Stale: pending_ = false; Current(r).staleIds.push_back(field(0)); break;
+    case TraceLine::Stale:
+      pending_ = false;
+      Current(r).staleIds.push_back(field(0));
+      break;
     case TraceLine::BadLength: {
       pending_ = false;
       Exchange& e = Current(r);

@@ -104,10 +104,10 @@ struct Report {
   std::vector<Startup> startups;
   std::vector<Note> notes;
   size_t records = 0;
-  size_t unknownLines = 0;  // lines this report does not know
-  bool verbose = false;     // request frames were traced (level 1)
-  bool network = false;     // a session ran on a network port (rfc2217://)
-  int level = 0;            // the trace level the log names (start-up lines), 0 unknown
+  size_t unknownLines = 0;        // lines this report does not know
+  bool verbose = false;           // request frames were traced (level 1)
+  bool network = false;           // a session ran on a network port (rfc2217://)
+  int level = 0;                  // the trace level the log names (start-up lines), 0 unknown
   bool levelHidesFrames = false;  // exchanges ran but their frames are not traced
   int64_t first = 0, last = 0;
   std::string firstStamp, lastStamp;

@@ -118,7 +118,9 @@ void Decoder::Session(const Record& r, const TraceLineMatch& m) {
       break;
     }
     case TraceLine::IniciaCom:
-    case TraceLine::IniciaDevice: Phase(r, "device " + std::string(r.text.substr(r.text.find(' ') + 1))); break;
+    case TraceLine::IniciaDevice:
+      Phase(r, "device " + std::string(r.text.substr(r.text.find(' ') + 1)));
+      break;
     case TraceLine::Encerra: op_ = -1; break;
     case TraceLine::TimeoutHandle: AddNote(r, "wrong-handle"); break;
     case TraceLine::TimeoutBusy: AddNote(r, "timeout-while-busy"); break;

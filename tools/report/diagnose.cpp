@@ -6,8 +6,7 @@
 
 namespace tarvo::report {
 
-const char kOutcomeUnknownWords[] =
-    "may have been carried out: check the printer before repeating";
+const char kOutcomeUnknownWords[] = "may have been carried out: check the printer before repeating";
 
 bool IsLinkLoss(int code) {
   switch (code) {

@@ -199,8 +199,8 @@ std::string FailureRow(const std::string& stamp, const std::string& what, const 
   const bool first = std::find(explained->begin(), explained->end(), a.title) == explained->end();
   if (first) explained->push_back(a.title);
   const std::string meaning = first ? std::string("<br>") + a.meaning : " (explained above)";
-  return "<tr " + std::string(attribute) + "=\"" + kind + "\"><td>" + HtmlText(stamp) + "</td><td>" +
-         what + "</td><td><b>" + a.title + "</b>" + meaning + "</td><td>" +
+  return "<tr " + std::string(attribute) + "=\"" + kind + "\"><td>" + HtmlText(stamp) +
+         "</td><td>" + what + "</td><td><b>" + a.title + "</b>" + meaning + "</td><td>" +
          (first ? a.check : "") + "</td></tr>\n";
 }
 
@@ -208,7 +208,8 @@ std::string FailureWhat(const Exchange& e) {
   std::string s = HtmlText(ExchangeName(e)) + (e.resend ? " (resend)" : "") + "<br><code>" +
                   HtmlText(WhatHappened(e)) + "</code>";
   if (e.networkLost) s += "<br>the network link was lost";
-  if (e.recovered) s += "<br><span class=\"ok\" data-recovered=\"1\">recovered: the resend was answered</span>";
+  if (e.recovered)
+    s += "<br><span class=\"ok\" data-recovered=\"1\">recovered: the resend was answered</span>";
   if (e.outcomeUnknown) {
     s += std::string("<br><b class=\"fail\" data-unknown=\"1\">") + kOutcomeUnknownWords + "</b>";
   }
@@ -255,7 +256,8 @@ std::string Notes(const Report& r) {
     for (const Note& note : r.notes) {
       if (note.kind != kinds[k]) continue;
       const std::string words = note.codeWords.empty() ? "" : "<br>" + HtmlText(note.codeWords);
-      const std::string times = counts[k] > 1 ? " (" + Plural(counts[k], "time", "times") + ")" : "";
+      const std::string times =
+          counts[k] > 1 ? " (" + Plural(counts[k], "time", "times") + ")" : "";
       rows += FailureRow(note.stamp, "<code>" + HtmlText(note.line) + "</code>" + words + times,
                          AdviceForNote(note), note.kind.c_str(), &explained, "data-note");
       break;
@@ -263,7 +265,8 @@ std::string Notes(const Report& r) {
   }
   if (rows.empty()) return "";
   return "<h2 id=\"notes\">Notes on the sessions</h2>\n<table><tr><th>First seen</th><th>Line"
-         "</th><th>What it means</th><th>What to check</th></tr>\n" + rows + "</table>\n";
+         "</th><th>What it means</th><th>What to check</th></tr>\n" +
+         rows + "</table>\n";
 }
 
 // Noise is shown byte by byte in hexadecimal: it is rarely text.
@@ -372,8 +375,8 @@ std::string Html(const std::vector<LogFile>& logs, const Report& r, const Figure
   s += kStyle;
   s += "</head><body>\n";
   s += Header(logs, r) + "<p class=\"verdict\" id=\"verdict\">" + HtmlText(Verdict(r)) + "</p>\n" +
-       Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Notes(r) + Trouble(r) + Commands(f) +
-       Startups(r);
+       Tiles(f) + Timeline(r, f) + Histogram(f) + Failures(r) + Notes(r) + Trouble(r) +
+       Commands(f) + Startups(r);
   return s + "</body></html>\n";
 }
 

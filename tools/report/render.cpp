@@ -199,8 +199,7 @@ std::string JsonExchange(const Exchange& e) {
        ",\"reopened\":" + (e.reopened ? "true" : "false") +
        ",\"ctsLost\":" + (e.ctsLost ? "true" : "false") +
        ",\"ctsHeld\":" + (e.ctsHeld ? "true" : "false") + ",\"detail\":" + JsonText(e.detail) +
-       ",\"request\":" + JsonText(e.request) + ",\"answer\":" + JsonText(e.answer) + Flags(e) +
-       "}";
+       ",\"request\":" + JsonText(e.request) + ",\"answer\":" + JsonText(e.answer) + Flags(e) + "}";
   return s;
 }
 

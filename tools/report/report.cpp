@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/safe_file.h"
 #include "report/decode.h"
 #include "report/render.h"
 #include "report/trace_log.h"
@@ -85,17 +86,14 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportOptions* o
   return true;
 }
 
+// The page goes only into a regular file, never through a link.
 bool WriteFile(const std::string& path, const std::string& content, std::string* error) {
-  std::FILE* f = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (path != "-") return tools::WriteRegularFile(path, content, error);
+  std::FILE* f = stdout;
   const bool wrote = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   const bool flushed = std::fflush(f) == 0;
   const int err = errno;
-  const bool closed = f == stdout || std::fclose(f) == 0;
-  if (!wrote || !flushed || !closed) {
+  if (!wrote || !flushed) {
     *error = "cannot write " + path + ": " + std::strerror(err);
     return false;
   }

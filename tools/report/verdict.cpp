@@ -15,7 +15,8 @@ namespace {
 std::string KindCounts(const Report& r, size_t from) {
   std::array<int, kOutcomeCount> kinds{};
   for (size_t i = from; i < r.exchanges.size(); ++i) {
-    if (IsProtocolFailure(r.exchanges[i].outcome)) ++kinds[static_cast<size_t>(r.exchanges[i].outcome)];
+    if (IsProtocolFailure(r.exchanges[i].outcome))
+      ++kinds[static_cast<size_t>(r.exchanges[i].outcome)];
   }
   std::string s;
   for (int o = 0; o < kOutcomeCount; ++o) {
@@ -34,8 +35,8 @@ std::string UnknownOutcomes(const Report& r) {
   }
   if (n == 0) return "";
   return Plural(n, "command", "commands") + " that change" + (n == 1 ? "s" : "") +
-         " the printer's state (" + which + (n > 3 ? ", ..." : "") + ") " +
-         kOutcomeUnknownWords + ". ";
+         " the printer's state (" + which + (n > 3 ? ", ..." : "") + ") " + kOutcomeUnknownWords +
+         ". ";
 }
 
 // The failures that end the log: the printer (or the link) stopped.
@@ -58,7 +59,8 @@ size_t FailedRun(const Report& r) {
 std::string Stopped(const Report& r, size_t run) {
   const Exchange& first = r.exchanges[r.exchanges.size() - run];
   const Exchange& last = r.exchanges.back();
-  const std::string counts = "the last " + Plural(static_cast<int64_t>(run), "exchange", "exchanges") +
+  const std::string counts = "the last " +
+                             Plural(static_cast<int64_t>(run), "exchange", "exchanges") +
                              " failed (" + KindCounts(r, r.exchanges.size() - run) + "). ";
   if (last.networkLost) {
     return "The network link to the port's server was lost at " + first.stamp + ": " + counts +
@@ -95,7 +97,8 @@ std::string Verdict(const Report& r) {
          "see every exchange. ";
   }
   if (r.exchanges.empty()) {
-    return s + (r.levelHidesFrames ? "No failure is traced." : "No exchange with the printer in the log.");
+    return s + (r.levelHidesFrames ? "No failure is traced."
+                                   : "No exchange with the printer in the log.");
   }
   const size_t run = FailedRun(r);
   if (run > 0) return s + Stopped(r, run) + BreakWakeUps(r);

@@ -1,0 +1,66 @@
+#include "cli/driver_open.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/safe_file.h"
+#include "tarvo.h"
+#include "trace/trace_env.h"
+#include "trace/trace_lines.h"
+
+namespace tarvo::cli {
+
+namespace {
+
+constexpr size_t kStamp = 20;  // "dd/mm/yy HH:MM:SS - "
+
+// The open's outcome as the driver's trace tells it.
+void ReadTrace(const std::string& log, OpenAttempt* a) {
+  std::string text;
+  std::string error;
+  if (!tools::ReadRegularFile(log, &text, &error)) return;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + at, end - at);
+    if (line.size() > kStamp) {
+      const TraceLineMatch m = MatchTraceLine(line.substr(kStamp));
+      if (m.line == TraceLine::IniciaCanal) a->refused = true;
+      if (m.line == TraceLine::IniciaOpenFailed)
+        a->code = std::atoi(std::string(m.fields[0]).c_str());
+    }
+    at = end + 1;
+  }
+}
+
+}  // namespace
+
+OpenAttempt OpenThroughDriver(const std::string& port) {
+  OpenAttempt a;
+  // A short directory: TARVO_TRACE takes a base name of 47 characters.
+  char dir[] = "/tmp/tarvo-open.XXXXXX";
+  const bool traced = mkdtemp(dir) != nullptr;
+  const char* before = std::getenv(kTraceEnvName);
+  const std::string saved = before != nullptr ? before : "";
+  const std::string base = std::string(dir) + "/open";
+  if (traced) setenv(kTraceEnvName, ("1:" + base).c_str(), 1);
+  const int handle = IniciaDriver(port.c_str());
+  a.opened = handle == TARVO_OK_HANDLE;
+  if (a.opened) EncerraDriver(handle);
+  if (before != nullptr) {
+    setenv(kTraceEnvName, saved.c_str(), 1);
+  } else {
+    unsetenv(kTraceEnvName);
+  }
+  if (!traced) return a;
+  ReadTrace(base + ".txt", &a);
+  tools::RemoveRegularFile(base + ".txt");
+  rmdir(dir);
+  return a;
+}
+
+}  // namespace tarvo::cli
