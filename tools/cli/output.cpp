@@ -11,8 +11,9 @@ int ExitStatusOf(const Outcome& o) {
   // identify's code is what FC_Inicializa returned (or the code of the
   // reading that failed after it).
   if (o.command == "identify") {
-    if (o.code == 0) return 0;
-    return (o.code < 0 || o.code == TARVO_PROTOCOL_FAILURE) ? 3 : 1;
+    const int start = o.result == 1 || o.result == -1 ? o.code : o.result;
+    if (start == 0) return 0;
+    return (start < 0 || start == TARVO_PROTOCOL_FAILURE) ? 3 : 1;
   }
   if (o.result != 1 || o.code == TARVO_PROTOCOL_FAILURE) return 3;
   if (o.code != 0) return 1;

@@ -181,7 +181,7 @@ std::string DiagnosisLine(const OpenDiagnosis& d) {
 
 std::string DiagnosisJson(const OpenDiagnosis& d) {
   return "{\"command\":\"open\",\"ok\":" + std::string(d.opened ? "true" : "false") +
-         ",\"status\":" + std::to_string(DiagnosisStatus(d)) + ",\"port\":" + JsonString(d.port) +
+         ",\"port\":" + JsonString(d.port) + ",\"status\":" + std::to_string(DiagnosisStatus(d)) +
          ",\"device\":" + JsonString(d.device) + ",\"mapping\":" + JsonString(d.mapping) +
          ",\"cause\":" + JsonString(d.cause) + ",\"code\":" + std::to_string(d.code) +
          ",\"message\":" + JsonString(d.message) + ",\"registry\":" + JsonString(d.registryNote) +

@@ -28,6 +28,9 @@
 #include "e2e/driver_calls.h"
 #include "e2e/emulator_process.h"
 #include "e2e/loopback.h"
+#include "report/decode.h"
+#include "report/render.h"
+#include "report/trace_log.h"
 #include "support/frames.h"
 #include "support/fresh_state.h"
 #include "support/pty.h"
@@ -262,6 +265,30 @@ TEST_F(LineOverSer2net, APlainTcpPortIsRefusedAndItsDeviceGetsNoByte) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(driverState.port.lastError, static_cast<uint32_t>(ETIMEDOUT));
   EXPECT_EQ(pty.ReadMaster(64, 200), "");
+}
+
+// The report reads a lost link as the link, not as a printer that lost
+// its CTS: the library's own log of a session whose server went away.
+TEST_F(SaleOverSer2net, ReportNamesALostLinkNotThePrinter) {
+  const std::string base = dir.Path() + "/net";
+  setenv("TARVO_TRACE", ("1:" + base).c_str(), 1);
+  ASSERT_EQ(IniciaDriver(server.Url().c_str()), 1);
+  ASSERT_EQ(RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", 7}}).code, 0);
+  server.Stop(SIGKILL);
+  EXPECT_EQ(RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", 7}}).code, 11010);
+  EXPECT_EQ(RunCommand("LeTexto", {{"NomeTexto", "NumeroSerieECF", 7}}).code, 11010);
+  EncerraDriver(1);
+  unsetenv("TARVO_TRACE");
+  std::vector<report::LogFile> logs(1);
+  std::string error;
+  ASSERT_TRUE(report::LoadLog(base + ".txt", 0, &logs[0], &error)) << error;
+  const report::Report r = report::Decode(logs[0].records);
+  ASSERT_GE(r.exchanges.size(), 3u) << logs[0].content;
+  EXPECT_TRUE(r.network);
+  EXPECT_TRUE(r.exchanges.back().networkLost) << logs[0].content;
+  const std::string verdict = report::Verdict(r);
+  EXPECT_EQ(verdict.rfind("The network link to the port's server was lost", 0), 0u) << verdict;
+  EXPECT_EQ(verdict.find("No CTS from the printer"), std::string::npos) << verdict;
 }
 
 }  // namespace

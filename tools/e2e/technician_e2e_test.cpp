@@ -65,6 +65,8 @@ TEST_F(Technician, IdentifyLeavesNoConfigurationFilesBehind) {
   const Ran r = Shell(Cli() + " identify");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("value.NumeroSerieECF=TEC0001"), std::string::npos) << r.out;
+  // result= means what it means for a command: an answer came.
+  EXPECT_NE(r.out.find("result=1\ncode=0\n"), std::string::npos) << r.out;
   EXPECT_EQ(FilesHere(), std::vector<std::string>{});
   EXPECT_EQ(r.err, "");
 
@@ -75,12 +77,18 @@ TEST_F(Technician, IdentifyLeavesNoConfigurationFilesBehind) {
   EXPECT_EQ(FilesHere(), std::vector<std::string>{"shop.txt"});
   std::filesystem::remove("shop.txt");
 
-  // Asked for through TARVO.cfg, the trace stays, and the tool says where.
+  // Asked for through TARVO.cfg (tarvo trace on), the trace stays, the
+  // printer's new file is switched on at the same level so that its own
+  // log is written from the next start-up on, and the tool says where.
   WriteFile("TARVO.cfg", "Trace=2\n");
   const Ran traced = Shell(Cli() + " identify");
   EXPECT_EQ(traced.status, 0);
   EXPECT_NE(traced.err.find("TARVO.txt"), std::string::npos) << traced.err;
-  EXPECT_EQ(FilesHere(), (std::vector<std::string>{"TARVO.cfg", "TARVO.txt"}));
+  EXPECT_NE(traced.err.find("TV_TEC0001_2.cfg switched on at level 2"), std::string::npos)
+      << traced.err;
+  EXPECT_EQ(FilesHere(),
+            (std::vector<std::string>{"TARVO.cfg", "TARVO.txt", "TV_TEC0001_2.cfg"}));
+  EXPECT_EQ(ReadFile("TV_TEC0001_2.cfg").rfind("Trace=2\n", 0), 0u);
 }
 
 TEST_F(Technician, AValueMissingFromTheAnswerIsAnError) {

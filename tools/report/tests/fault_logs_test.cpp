@@ -138,6 +138,54 @@ TEST_F(FaultLogs, WrongLengthFailsThenTheResendIsAnswered) {
   EXPECT_EQ(Count(r).resends, 1);
 }
 
+// A sale whose answer came back damaged: the facade never resends
+// VendeItem, and the printer did register it. Repeating it would be a
+// double sale, so the report must not call it simply failed.
+TEST_F(FaultLogs, DamagedAnswerToASaleMayHaveBeenCarriedOut) {
+  Start();
+  ASSERT_EQ(Operation("AbreCupom", "CPF", "", 7), 0);
+  emu.Fault("badlength 1");
+  EXPECT_EQ(Operation("VendeItem", "Descricao", "Pao", 7), 11010);
+  emu.Fault("badlength 1");
+  EXPECT_EQ(ReadSerial(), 0);  // a reading command: resent, answered, nothing unknown
+  const Report r = Finish("unknown");
+  const auto after = AfterStartup(r);
+  ASSERT_EQ(after.size(), 4u);
+  EXPECT_EQ(after[1].command, "VendeItem");
+  EXPECT_TRUE(after[1].outcomeUnknown);
+  EXPECT_FALSE(after[1].recovered);
+  EXPECT_FALSE(after[2].outcomeUnknown);
+  EXPECT_TRUE(after[2].recovered);
+  const std::string warning = "may have been carried out: check the printer before repeating";
+  EXPECT_NE(Verdict(r).find("VendeItem"), std::string::npos) << Verdict(r);
+  EXPECT_NE(Verdict(r).find(warning), std::string::npos) << Verdict(r);
+  const Figures f = Count(r);
+  EXPECT_EQ(f.outcomeUnknown, 1);
+  EXPECT_NE(TextSummary(logs, r, f)
+                .find("VendeItem id " + std::to_string(after[1].id) + ": damaged answer"),
+            std::string::npos);
+  EXPECT_NE(Json(logs, r, f)
+                .find("\"outcomeUnknown\":true,\"networkLost\":false,\"warning\":\"" + warning),
+            std::string::npos);
+  EXPECT_NE(Html(logs, r, f).find("data-unknown=\"1\">" + warning), std::string::npos);
+}
+
+// A printer that answers only once BREAK woke it is slow every time: about
+// six seconds per command. Real time, as that is the fault.
+TEST_F(FaultLogs, AnswersOnlyAfterBreakAreNotHealthy) {
+  Start();
+  emu.Fault("delay 5600");
+  EXPECT_EQ(ReadSerial(), 0);
+  emu.Fault("delay 0");
+  const Report r = Finish("wakeup");
+  const auto after = AfterStartup(r);
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_TRUE(after[0].wokeByBreak);
+  EXPECT_EQ(after[0].outcome, Outcome::Ok);
+  EXPECT_NE(Verdict(r).find("answered only after BREAK wake-ups"), std::string::npos) << Verdict(r);
+  EXPECT_NE(Verdict(r).find("not healthy"), std::string::npos);
+}
+
 // Waits in real time for the driver's time-out and BREAK recovery (about
 // nine seconds): that is the fault.
 TEST_F(FaultLogs, SilenceShowsTwentyBreaksTheReopenAndTheAnsweredResend) {
