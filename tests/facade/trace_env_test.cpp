@@ -147,5 +147,24 @@ TEST_F(TraceEnvTest, FacadeStartUpKeepsOneLogAndWritesNoConfiguration) {
   EXPECT_FALSE(FileExists("TV_ABC123_1.txt"));
 }
 
+
+// TARVO_TRACE names a file; the wrap would overwrite the start of anything
+// that is not a trace log. Only an empty file, a log's header or a wrapped
+// log's stamped line may be written.
+TEST_F(TraceEnvTest, WritesOnlyIntoAnEmptyFileOrATraceLog) {
+  const std::string notes(6000, 'n');
+  test::WriteFile("notes.txt", notes);
+  test::SetEnvironment(kTraceEnvName, "1:notes");
+  ASSERT_EQ(IniciaDriver("COM1"), 1);
+  EncerraDriver(1);
+  EXPECT_EQ(test::ReadFile("notes.txt"), notes);
+
+  test::WriteFile("old.txt", "01/02/26 10:00:00 - EncerraDriver2900 Handle=1\n");
+  test::SetEnvironment(kTraceEnvName, "1:old");
+  ASSERT_EQ(IniciaDriver("COM1"), 1);
+  EncerraDriver(1);
+  EXPECT_TRUE(HasLine(TraceLines("old.txt"), "IniciaDriver2900 PortaSerial=COM1"));
+}
+
 }  // namespace
 }  // namespace tarvo

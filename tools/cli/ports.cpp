@@ -129,6 +129,13 @@ void MarkMappings(const RegistryFile& reg, std::vector<PortInfo>* ports) {
 
 namespace {
 
+bool HasControl(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
 // A .reg string's contents: the backslash and the double quote escaped.
 std::string RegQuoted(const std::string& text) {
   std::string out;
@@ -185,7 +192,11 @@ std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortI
     if (!p.mappedAs.empty() || !p.defaultAs.empty() || p.subsystem == "platform") continue;
     while (next <= kLastScanPort && used(next)) ++next;
     if (next > kLastScanPort) break;
-    const std::string& device = p.byId.empty() ? p.device : p.byId.front();
+    // A .reg string can't hold a control character: such a link is not
+    // offered, the kernel's name is.
+    const bool clean = !p.byId.empty() && !HasControl(p.byId.front());
+    const std::string& device = clean ? p.byId.front() : p.device;
+    if (HasControl(device)) continue;
     lines += "\"COM" + std::to_string(next++) + "\"=\"" + RegQuoted(device) + "\"\n";
   }
   return lines.empty() ? lines : "[" + std::string(kPortsSection) + "]\n" + lines;
