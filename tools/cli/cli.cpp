@@ -61,9 +61,12 @@ Subcommands:
                      on (--level N, 1 to 9; 1 adds frames and BREAK
                      attempts) or off, or say what they and TARVO_TRACE do
   ports              list the serial ports, the COMn names that reach them,
-                     and Ports lines for the registry file
-  why PORT           say why the driver can't open PORT: the device it
-                     reaches, from where, and the cause
+                     every Ports mapping and its state, and Ports lines
+                     for the registry file
+  why PORT           open PORT as IniciaDriver does and say what was found:
+                     the device it reaches, from where, and the cause;
+                     exit 0 when it opens and nobody else holds it, 3 when
+                     not, 2 for bad arguments
 
 Output (plain): one name=value line per item, a blank line between commands:
   command=LeTexto
@@ -76,13 +79,15 @@ Texts are shown in UTF-8 with \n, \t, \r, \\ and \xHH escapes.
 
 Exit status: 0 when every command was answered with code 0; 1 when the
 printer answered with an error code; 2 for bad arguments; 3 when no valid
-answer came or the port could not be opened (the reason is given); 4 when
+answer came, the port could not be opened (the reason is given) or another
+process holds it; 4 when
 a value asked for with -r is not in the answer (or is empty).
 
 Environment: TARVO_PORT (the default port), TARVO_REGISTRY (the registry
 file), TARVO_TRACE (LEVEL or LEVEL:BASENAME: trace into BASENAME.txt).
 A silent printer holds one command for about 9 s and identify for about
-27 s; on a terminal a status line shows the wait.
+27 s; on a terminal a status line shows the wait, elsewhere one line
+after 5 s.
 
 Example:
   tarvo -p /dev/pts/3 LeTexto NomeTexto:7=NumeroSerieECF -r ValorTexto
