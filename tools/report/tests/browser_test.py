@@ -28,6 +28,9 @@ class Dom(html.parser.HTMLParser):
         self.trouble_rows = 0
         self.verdict = None
         self.command_rows = []
+        self.note_kinds = set()
+        self.bar_titles = []
+        self._in_bar = False
         self.bars = {}
         self.scripts = 0
         self._capture = None
@@ -41,6 +44,9 @@ class Dom(html.parser.HTMLParser):
             self._in_svg += 1
         if tag == "rect" and "data-outcome" in a:
             self.bars[a["data-outcome"]] = self.bars.get(a["data-outcome"], 0) + 1
+            self._in_bar = True
+        if tag == "title" and self._in_bar:
+            self._capture = ("title", None)
         if a.get("id") == "verdict":
             self._capture = ("verdict", None)
         elif "data-figure" in a:
@@ -49,12 +55,16 @@ class Dom(html.parser.HTMLParser):
             self._capture = ("bucket", int(a["data-bucket"]))
         if tag == "tr" and "data-kind" in a:
             self.failure_rows += 1
+        if tag == "tr" and "data-note" in a:
+            self.note_kinds.add(a["data-note"])
         if tag == "tr" and "data-trouble" in a:
             self.trouble_rows += 1
         if tag == "tr" and "data-command" in a:
             self.command_rows.append(a["data-command"])
 
     def handle_endtag(self, tag):
+        if tag == "rect":
+            self._in_bar = False
         if tag == "svg":
             self._in_svg -= 1
 
@@ -63,6 +73,8 @@ class Dom(html.parser.HTMLParser):
             kind, key = self._capture
             if kind == "verdict":
                 self.verdict = data
+            elif kind == "title":
+                self.bar_titles.append(data)
             else:
                 (self.figures if kind == "figure" else self.buckets)[key] = int(data)
             self._capture = None
@@ -133,6 +145,13 @@ def main():
         want = facts["answerSeconds"][b] + facts["failureSeconds"][b]
         check(n == want, "answer-time bucket %d: page %d, JSON %d" % (b, n, want), failures)
     check(len(dom.buckets) == len(facts["answerSeconds"]), "answer-time buckets missing", failures)
+    check(dom.note_kinds == set(n["kind"] for n in facts["notes"]),
+          "note rows: page %s, JSON %s" % (dom.note_kinds, facts["notes"]), failures)
+    # Each bar's tooltip shows the request frame it stands for.
+    framed = [e["request"] for e in facts["exchanges"] if e["request"]]
+    if 0 < len(framed) and facts["figures"]["exchanges"] <= 600:
+        check(any(framed[0] in t for t in dom.bar_titles),
+              "no tooltip shows the frame %r" % framed[0], failures)
     check(dom.failure_rows == len(facts["failures"]),
           "failure rows: page %d, JSON %d" % (dom.failure_rows, len(facts["failures"])), failures)
     answered = ("ok", "unfinished")
