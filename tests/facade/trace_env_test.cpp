@@ -147,7 +147,6 @@ TEST_F(TraceEnvTest, FacadeStartUpKeepsOneLogAndWritesNoConfiguration) {
   EXPECT_FALSE(FileExists("TV_ABC123_1.txt"));
 }
 
-
 // TARVO_TRACE names a file; the wrap would overwrite the start of anything
 // that is not a trace log. Only an empty file, a log's header or a wrapped
 // log's stamped line may be written.

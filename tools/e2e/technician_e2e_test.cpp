@@ -59,6 +59,14 @@ TEST_F(Technician, TraceShowsOnlyTheUsersCommandAndItsFailure) {
   EXPECT_EQ(r.err.find("FC_Inicializa"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("ExecutaComando2900"), std::string::npos) << r.err;
   EXPECT_EQ(FilesHere(), std::vector<std::string>{});
+  // Standard error is a file here: the wait is told in one whole line, and
+  // the failure says what to try next.
+  EXPECT_NE(r.err.find("tarvo: LeInteiro: no answer for 5 s; the driver is trying to wake the "
+                       "printer"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("\r"), std::string::npos);
+  EXPECT_NE(r.err.find("try 'tarvo why " + emu_.Port() + "'"), std::string::npos) << r.err;
 }
 
 TEST_F(Technician, IdentifyLeavesNoConfigurationFilesBehind) {
@@ -86,8 +94,7 @@ TEST_F(Technician, IdentifyLeavesNoConfigurationFilesBehind) {
   EXPECT_NE(traced.err.find("TARVO.txt"), std::string::npos) << traced.err;
   EXPECT_NE(traced.err.find("TV_TEC0001_2.cfg switched on at level 2"), std::string::npos)
       << traced.err;
-  EXPECT_EQ(FilesHere(),
-            (std::vector<std::string>{"TARVO.cfg", "TARVO.txt", "TV_TEC0001_2.cfg"}));
+  EXPECT_EQ(FilesHere(), (std::vector<std::string>{"TARVO.cfg", "TARVO.txt", "TV_TEC0001_2.cfg"}));
   EXPECT_EQ(ReadFile("TV_TEC0001_2.cfg").rfind("Trace=2\n", 0), 0u);
 }
 

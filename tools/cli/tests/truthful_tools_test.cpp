@@ -101,8 +101,7 @@ TEST_F(Truthful, PortsShowsEveryMappingWithItsStateAndFlagsNamesNeverUsed) {
   ASSERT_EQ(maps.size(), 5u);
   EXPECT_EQ(maps[0].state, "present");
   EXPECT_EQ(maps[1].state.rfind("missing", 0), 0u) << maps[1].state;
-  EXPECT_EQ(maps[2].state.rfind("never used: the fourth character must be a digit 0 to 8", 0),
-            0u)
+  EXPECT_EQ(maps[2].state.rfind("never used: the fourth character must be a digit 0 to 8", 0), 0u)
       << maps[2].state;
   EXPECT_EQ(maps[3].state.rfind("never used", 0), 0u);
   EXPECT_EQ(maps[4].state.rfind("network port", 0), 0u);

@@ -5,13 +5,12 @@
 #include "report/report.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "driver/driver_state.h"
@@ -122,7 +121,8 @@ TEST_F(ReportOnSimLine, CtsLossThenTheHoldAndAWriteFailureAreDecoded) {
   EXPECT_EQ(f.ctsHeld, 1);
   EXPECT_EQ(f.failed, 3);
   EXPECT_EQ(Verdict(r).rfind("The printer stopped answering at ", 0), 0u) << Verdict(r);
-  EXPECT_NE(Verdict(r).find("the last 2 exchanges failed (1 no CTS, 1 write failed)"), std::string::npos);
+  EXPECT_NE(Verdict(r).find("the last 2 exchanges failed (1 no CTS, 1 write failed)"),
+            std::string::npos);
 }
 
 // Below level 1 the frames are not written: a failure still counts, under
@@ -322,8 +322,9 @@ namespace {
 // far (211 s for 2.4 MB). CPU time, so that a loaded machine does not fail
 // it; the sanitizers' builds are given their usual slowdown.
 TEST(ReportSpeed, AdversarialFiveMegabyteLogInUnderASecond) {
-  std::string log = "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeTexto;;13} \n"
-                    "01/02/26 10:00:00 - EnviaComando2900 bufRx={5;0;V=\"";
+  std::string log =
+      "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeTexto;;13} \n"
+      "01/02/26 10:00:00 - EnviaComando2900 bufRx={5;0;V=\"";
   while (log.size() < 5'000'000) log += " bufTx= Descartando bufRx[0]= IdCmdRecebido=1\n";
   LogFile file;
   file.content = log;
@@ -378,8 +379,8 @@ TEST(ReportPage, NotesApartAndEachExplanationOnce) {
   for (int i = 0; i < 3; ++i) {
     text += "01/02/26 10:00:0" + std::to_string(i) +
             " - IniciaDriver2900 Erro na abertura do Register\n"
-            "01/02/26 10:00:0" + std::to_string(i) +
-            " - EnviaComando2900 retRead=1460 bRetrans=0 dwRead=0\n";
+            "01/02/26 10:00:0" +
+            std::to_string(i) + " - EnviaComando2900 retRead=1460 bRetrans=0 dwRead=0\n";
   }
   log.content = text;
   ReadRecords(&log, 0);
