@@ -1,8 +1,10 @@
 // The command-line host against the emulator, as a technician uses it:
 // --trace traces only what was asked, identify leaves the directory clean,
 // a value missing from the answer is an error, open failures say why.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -96,6 +98,22 @@ TEST_F(Technician, IdentifyLeavesNoConfigurationFilesBehind) {
       << traced.err;
   EXPECT_EQ(FilesHere(), (std::vector<std::string>{"TARVO.cfg", "TARVO.txt", "TV_TEC0001_2.cfg"}));
   EXPECT_EQ(ReadFile("TV_TEC0001_2.cfg").rfind("Trace=2\n", 0), 0u);
+}
+
+// Root passes the driver's exclusive lock: tarvo looks for another holder
+// first, whoever runs it, and names it instead of sharing the printer.
+TEST_F(Technician, APortAnotherProcessHoldsIsRefusedAndNamed) {
+  const int held = open(emu_.Port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(held, 0);
+  const Ran r = Shell(Cli() + " LeInteiro NomeInteiro=COO");
+  const Ran why = Shell(std::string(TARVO_CLI_PATH) + " why " + emu_.Port());
+  close(held);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("is held by process " + std::to_string(getpid())), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(why.status, 3) << why.out;
+  EXPECT_EQ(Shell(std::string(TARVO_CLI_PATH) + " why " + emu_.Port()).status, 0);
 }
 
 TEST_F(Technician, AValueMissingFromTheAnswerIsAnError) {

@@ -78,6 +78,10 @@ TEST_F(Truthful, WhyExitsZeroOnlyWhenTheDriverOpensThePort) {
   EXPECT_EQ(DiagnosisStatus(d), 0);
   EXPECT_EQ(DiagnosisLine(d).find("busy"), std::string::npos) << DiagnosisLine(d);
   EXPECT_EQ(DiagnosisStatus(DiagnoseOpen("COM9", "/proc", opens)), 3);
+  // A name full of terminal escapes is shown escaped.
+  const std::string line = DiagnosisLine(DiagnoseOpen("/dev/\x1b]0;owned\a", "/proc", opens));
+  EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+  EXPECT_EQ(line.find('\a'), std::string::npos) << line;
 }
 
 TEST_F(Truthful, PermissionAdviceFollowsTheDevicesOwnerGroupAndMode) {
