@@ -154,6 +154,31 @@ void Decoder::Fail(const Record& r, Outcome o, const char* circumstance) {
   open_ = -1;
 }
 
+// The failures of the port: no answer, a failed write, CTS lost.
+void Decoder::PortFailure(const Record& r, const TraceLineMatch& m) {
+  const int first = FieldNumber(m.count > 0 ? m.fields[0] : "");
+  if (m.line == TraceLine::RetRead) {
+    Exchange& e = Current(r);
+    e.retRead = first;
+    e.reopened = true;
+    if (e.retRead != kTimedOut) e.codeWords = PlatformCodeWords(e.retRead, r.crlf);
+    if (FieldNumber(m.fields[1]) == 1) e.resend = true;
+    Fail(r, Outcome::NoAnswer, "Erro de Recepcao");
+  } else if (m.line == TraceLine::RetWrite) {
+    Exchange& e = Current(r);
+    e.retWrite = first;
+    e.codeWords = PlatformCodeWords(e.retWrite, r.crlf);
+    Fail(r, Outcome::WriteError, "Erro de Transmissao");
+  } else {
+    if (m.line != TraceLine::Cts3) EndUnfinished();
+    Exchange& e = Current(r);
+    e.ctsLost = true;
+    e.ctsStage = m.line == TraceLine::Cts1 ? '1' : (m.line == TraceLine::Cts2 ? '2' : '3');
+    ctsLost_ = true;
+    Fail(r, Outcome::NoCts, "Sem sinal de CTS");
+  }
+}
+
 void Decoder::Engine(const Record& r, const TraceLineMatch& m) {
   const auto field = [&m](size_t i) { return FieldNumber(i < m.count ? m.fields[i] : ""); };
   switch (m.line) {
@@ -190,33 +215,11 @@ void Decoder::Engine(const Record& r, const TraceLineMatch& m) {
       if (field(3) == 1) e.resend = true;
       break;
     }
-    case TraceLine::RetRead: {
-      Exchange& e = Current(r);
-      e.retRead = field(0);
-      e.reopened = true;
-      if (e.retRead != kTimedOut) e.codeWords = PlatformCodeWords(e.retRead, r.crlf);
-      if (field(1) == 1) e.resend = true;
-      Fail(r, Outcome::NoAnswer, "Erro de Recepcao");
-      break;
-    }
-    case TraceLine::RetWrite: {
-      Exchange& e = Current(r);
-      e.retWrite = field(0);
-      e.codeWords = PlatformCodeWords(e.retWrite, r.crlf);
-      Fail(r, Outcome::WriteError, "Erro de Transmissao");
-      break;
-    }
+    case TraceLine::RetRead:
+    case TraceLine::RetWrite:
     case TraceLine::Cts1:
     case TraceLine::Cts2:
-    case TraceLine::Cts3: {
-      if (m.line != TraceLine::Cts3) EndUnfinished();
-      Exchange& e = Current(r);
-      e.ctsLost = true;
-      e.ctsStage = m.line == TraceLine::Cts1 ? '1' : (m.line == TraceLine::Cts2 ? '2' : '3');
-      ctsLost_ = true;
-      Fail(r, Outcome::NoCts, "Sem sinal de CTS");
-      break;
-    }
+    case TraceLine::Cts3: PortFailure(r, m); break;
     case TraceLine::Overflow: Fail(r, Outcome::Overflow, "Erro de Recepcao"); break;
     default: ++out_.unknownLines; break;
   }

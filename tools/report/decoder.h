@@ -22,6 +22,7 @@ class Decoder {
  private:
   void Take(const Record& r);
   void Engine(const Record& r, const TraceLineMatch& m);
+  void PortFailure(const Record& r, const TraceLineMatch& m);
   void Session(const Record& r, const TraceLineMatch& m);
   void Facade(const Record& r, const TraceLineMatch& m);
   void StartupLine(const Record& r, const TraceLineMatch& m);
