@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/safe_file.h"
+#include "common/text.h"
 #include "tarvo.h"
 #include "trace/trace_env.h"
 #include "trace/trace_lines.h"

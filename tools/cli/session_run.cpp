@@ -157,6 +157,21 @@ void Print(const Options& options, const Outcome& o, bool first) {
   }
 }
 
+// After the first command with no valid answer: what to try next, once.
+void NoAnswerHint(const std::string& port) {
+  static bool given = false;
+  if (given) return;
+  given = true;
+  const RegistryFile reg = LoadRegistry(RegistryPath());
+  int rate = 0;
+  CommSettingsNote(reg, &rate);
+  std::fprintf(stderr,
+               "tarvo: no valid answer on %s: is the printer on, and is this its port? try "
+               "'tarvo why %s', check the line rate (%d baud here, CommSettings in %s; the "
+               "printer's own setting), and 'tarvo ports' for the other ports\n",
+               EscapeLine(port).c_str(), EscapeLine(port).c_str(), rate, reg.path.c_str());
+}
+
 // The facade start-up for "identify". It leaves no configuration files
 // behind unless the trace was asked for, or says which it kept.
 int StartIdentified(const Options& options, const std::string& port, int* status) {
@@ -176,6 +191,7 @@ int StartIdentified(const Options& options, const std::string& port, int* status
     o.circumstance = DiagnosisLine(DiagnoseOpen(port));
   }
   Print(options, o, true);
+  if (o.code == TARVO_PROTOCOL_FAILURE) NoAnswerHint(port);
   *status = ExitStatusOf(o);
   if (r != 0) FC_Finaliza();
   if (traceEnv && !options.trace) {
@@ -186,21 +202,6 @@ int StartIdentified(const Options& options, const std::string& port, int* status
     if (!note.empty()) std::fprintf(stderr, "tarvo: %s\n", note.c_str());
   }
   return r;
-}
-
-// After the first command with no valid answer: what to try next, once.
-void NoAnswerHint(const std::string& port) {
-  static bool given = false;
-  if (given) return;
-  given = true;
-  const RegistryFile reg = LoadRegistry(RegistryPath());
-  int rate = 0;
-  CommSettingsNote(reg, &rate);
-  std::fprintf(stderr,
-               "tarvo: no valid answer on %s: is the printer on, and is this its port? try "
-               "'tarvo why %s', check the line rate (%d baud here, CommSettings in %s; the "
-               "printer's own setting), and 'tarvo ports' for the other ports\n",
-               EscapeLine(port).c_str(), EscapeLine(port).c_str(), rate, reg.path.c_str());
 }
 
 // Another process on the printer's port mixes its frames with ours; root
