@@ -31,8 +31,9 @@ void ReadTrace(const std::string& log, OpenAttempt* a) {
     if (line.size() > kStamp) {
       const TraceLineMatch m = MatchTraceLine(line.substr(kStamp));
       if (m.line == TraceLine::IniciaCanal) a->refused = true;
-      if (m.line == TraceLine::IniciaOpenFailed)
-        a->code = std::atoi(std::string(m.fields[0]).c_str());
+      if (m.line == TraceLine::IniciaOpenFailed) {
+        a->code = ReadDecimal(m.fields[0].data(), m.fields[0].size());
+      }
     }
     at = end + 1;
   }

@@ -35,7 +35,6 @@ namespace {
 using tarvo::cli::CommandSpec;
 using tarvo::cli::Fail;
 using tarvo::cli::Options;
-using tarvo::cli::Outcome;
 
 bool ReadAll(const std::string& path, std::string* out) {
   if (path == "-") {

@@ -255,11 +255,11 @@ std::string Notes(const Report& r) {
   for (size_t k = 0; k < kinds.size(); ++k) {
     for (const Note& note : r.notes) {
       if (note.kind != kinds[k]) continue;
-      const std::string words = note.codeWords.empty() ? "" : "<br>" + HtmlText(note.codeWords);
-      const std::string times =
-          counts[k] > 1 ? " (" + Plural(counts[k], "time", "times") + ")" : "";
-      rows += FailureRow(note.stamp, "<code>" + HtmlText(note.line) + "</code>" + words + times,
-                         AdviceForNote(note), note.kind.c_str(), &explained, "data-note");
+      std::string what = "<code>" + HtmlText(note.line) + "</code>";
+      if (!note.codeWords.empty()) what += "<br>" + HtmlText(note.codeWords);
+      if (counts[k] > 1) what += " (" + Plural(counts[k], "time", "times") + ")";
+      rows += FailureRow(note.stamp, what, AdviceForNote(note), note.kind.c_str(), &explained,
+                         "data-note");
       break;
     }
   }
