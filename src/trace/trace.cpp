@@ -125,8 +125,8 @@ bool TraceStartFromEnvironment() {
   FormatText(path, sizeof path, nullptr, "%s.txt", setting.base);
   TraceGuard guard(traceLock);
   if (traceState.logTag == nullptr) traceState.logTag = TARVO_VERSION_TAG;
-  traceState.nivelLog = static_cast<uint8_t>(setting.level);
   if (traceState.traceLevel == setting.level && std::strcmp(traceState.logPath, path) == 0) {
+    traceState.nivelLog = static_cast<uint8_t>(setting.level);
     return true;
   }
   if (sys::Handle existing = sys::FileOpen(path, sys::FileMode::Read)) {
@@ -135,6 +135,7 @@ bool TraceStartFromEnvironment() {
     sys::FileClose(existing);
     if (!TraceEnvLogAcceptable(head, got)) return false;
   }
+  traceState.nivelLog = static_cast<uint8_t>(setting.level);
   traceState.traceLevel = setting.level;
   traceState.maxLogSize = kDefaultLogSize;
   LogOpenLocked(path);
