@@ -124,7 +124,16 @@ int IniciaDriverLocked(const char* PortaSerial) {
     LogLine(TRACE_INICIA_OPEN_FAILED, LogTag(), static_cast<int>(sys::ErrorNumber(code)));
     return TARVO_BAD_CHANNEL;
   }
-  d.port.Configure(rate, kByteSize, kParityEven, kOneStopBit);
+  // A network port's settings are acknowledged by its server: one refused,
+  // answered with another value or not answered in time fails the open. A
+  // terminal's result is not examined, as ever.
+  if (uint32_t code = d.port.Configure(rate, kByteSize, kParityEven, kOneStopBit);
+      code != 0 && d.port.Heals()) {
+    d.port.Close();
+    LogLine("IniciaDriver%s Erro [%d] na inicializacao da COM\n", LogTag(),
+            static_cast<int>(sys::ErrorNumber(code)));
+    return TARVO_BAD_CHANNEL;
+  }
   d.port.Purge();
   d.port.SetRts();
   d.port.SetDtr();

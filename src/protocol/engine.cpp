@@ -104,6 +104,9 @@ bool RecoverFromSilence(ExchangeContext& d, ReadResult* last) {
   if (last->GotByte()) return true;
   if (Abandoned(d)) return false;
 
+  // A network port is left open: it heals its link by itself, reading as
+  // CTS down meanwhile, where a failed re-open would end the session.
+  if (d.port.Heals()) return false;
   // Re-opened at the session's own rate: a printer set to another rate in
   // the line settings must stay reachable after one silent moment.
   d.port.Close();

@@ -39,81 +39,100 @@ Event Parser::Feed(uint8_t byte) {
       }
       return DataByte(byte);
     case State::Iac:
-      if (byte == kIac) {
-        state_ = State::Data;
-        return DataByte(kIac);
-      }
-      if (byte >= kWill && byte <= kDont) {
-        verb_ = byte;
-        state_ = State::Verb;
-        return Event{};
-      }
-      if (byte == kSb) {
-        state_ = State::SbOption;
-        return Event{};
-      }
-      state_ = State::Data;
-      return Make(Event::Command);
-    case State::Verb: {
-      state_ = State::Data;
-      Event e = Make(VerbKind(verb_));
-      e.option = byte;
-      return e;
-    }
+    case State::Verb: return FeedCommand(byte);
+    case State::SbOption:
+    case State::SbCommand:
+    case State::SbValue:
+    case State::SbIac: return FeedComPort(byte);
+    case State::SbOther:
+    case State::SbOtherIac: return FeedOther(byte);
+  }
+  return Event{};
+}
+
+// The byte after an IAC, and the option of a WILL, WONT, DO or DONT.
+Event Parser::FeedCommand(uint8_t byte) {
+  if (state_ == State::Verb) {
+    state_ = State::Data;
+    Event e = Make(VerbKind(verb_));
+    e.option = byte;
+    return e;
+  }
+  if (byte == kIac) {
+    state_ = State::Data;
+    return DataByte(kIac);
+  }
+  if (byte >= kWill && byte <= kDont) {
+    verb_ = byte;
+    state_ = State::Verb;
+    return Event{};
+  }
+  if (byte == kSb) {
+    state_ = State::SbOption;
+    return Event{};
+  }
+  state_ = State::Data;
+  return Make(Event::Command);
+}
+
+// A subnegotiation: its option, and the Com Port option's command and value.
+Event Parser::FeedComPort(uint8_t byte) {
+  switch (state_) {
     case State::SbOption:
       // An option other than the Com Port option: its bytes are skipped up
       // to its IAC SE.
       state_ = byte == kOptionComPort ? State::SbCommand : State::SbOther;
       return Event{};
     case State::SbCommand:
-      if (byte == kIac) {
-        // An empty subnegotiation, or an IAC IAC command code; either way
-        // the next byte decides.
-        sb_ = Make(Event::ComPort);
-        sb_.command = 0;
-        state_ = State::SbIac;
-        return Event{};
-      }
+      // IAC here is an empty subnegotiation, or an IAC IAC command code;
+      // either way the next byte decides.
       sb_ = Make(Event::ComPort);
-      sb_.command = byte;
-      state_ = State::SbValue;
+      sb_.command = byte == kIac ? 0 : byte;
+      state_ = byte == kIac ? State::SbIac : State::SbValue;
       return Event{};
     case State::SbValue:
       if (byte == kIac) {
         state_ = State::SbIac;
         return Event{};
       }
-      break;
-    case State::SbIac:
-      if (byte == kSe) {
-        state_ = State::Data;
-        return sb_;
-      }
-      if (byte != kIac) {
-        // IAC followed by anything but IAC or SE inside a subnegotiation:
-        // the subnegotiation is broken off, and the byte is read as the
-        // command that follows the IAC.
-        state_ = State::Iac;
-        return Feed(byte);
-      }
-      state_ = State::SbValue;
-      break;
-    case State::SbOther:
-      if (byte == kIac) state_ = State::SbOtherIac;
-      return Event{};
-    case State::SbOtherIac:
-      if (byte == kSe) {
-        state_ = State::Data;
-        return Make(Event::Command);
-      }
-      if (byte == kIac) {
-        state_ = State::SbOther;
-        return Event{};
-      }
-      state_ = State::Iac;
-      return Feed(byte);
+      return Value(byte);
+    default: break;
   }
-  // A value byte of the Com Port subnegotiation (0xFF arrives here undoubled).
+  if (byte == kSe) {
+    state_ = State::Data;
+    return sb_;
+  }
+  if (byte != kIac) {
+    // IAC followed by anything but IAC or SE inside a subnegotiation: the
+    // subnegotiation is broken off, and the byte is read as the command
+    // that follows the IAC.
+    state_ = State::Iac;
+    return FeedCommand(byte);
+  }
+  state_ = State::SbValue;
+  return Value(byte);
+}
+
+// Another option's subnegotiation, skipped up to its IAC SE.
+Event Parser::FeedOther(uint8_t byte) {
+  if (state_ == State::SbOther) {
+    if (byte == kIac) state_ = State::SbOtherIac;
+    return Event{};
+  }
+  if (byte == kSe) {
+    state_ = State::Data;
+    return Make(Event::Command);
+  }
+  if (byte == kIac) {
+    state_ = State::SbOther;
+    return Event{};
+  }
+  state_ = State::Iac;
+  return FeedCommand(byte);
+}
+
+// A value byte of the Com Port subnegotiation (0xFF arrives here undoubled).
+Event Parser::Value(uint8_t byte) {
   if (sb_.length < kMaxValue) {
     sb_.value[sb_.length++] = byte;
   } else {

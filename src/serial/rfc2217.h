@@ -96,6 +96,12 @@ class Parser {
     SbOther,
     SbOtherIac
   };
+  // One function per group of states, so that each stays short.
+  Event FeedCommand(uint8_t byte);
+  Event FeedComPort(uint8_t byte);
+  Event FeedOther(uint8_t byte);
+  Event Value(uint8_t byte);
+
   State state_ = State::Data;
   uint8_t verb_ = 0;
   Event sb_;

@@ -64,6 +64,10 @@ class SerialPort {
   uint32_t ClearBreak();
 
   bool IsOpen() const { return device != nullptr; }
+  // Whether the open device heals a lost link by itself, reading as CTS
+  // down until it has (a network port): it is not to be opened again
+  // after a silence, and its line settings must be acknowledged.
+  bool Heals() const { return device != nullptr && sys::DeviceHeals(device); }
 
   uint32_t lastError = 0;
   sys::Handle device = nullptr;

@@ -151,6 +151,10 @@ uint32_t SetEventMask(Handle device, uint32_t mask);
 uint32_t PurgeQueues(Handle device, uint32_t flags);
 uint32_t GetModemStatus(Handle device, uint32_t* status);
 uint32_t EscapeFunction(Handle device, Escape code);
+// Whether the device heals a lost link by itself, reading as CTS down
+// until it has (a network port): it is not opened again after a silence,
+// and its line settings must be acknowledged for an open to succeed.
+bool DeviceHeals(Handle device);
 
 // ---- Events and transfers (CreateEventA, ReadFile, WaitForSingleObject,
 // GetOverlappedResult, CancelIo) -------------------------------------------

@@ -17,7 +17,6 @@ struct DeviceKind;
 // control, DSR flow, the event character, ...) is kept in `shadow`, so that
 // it reads back as set.
 struct Device {
-  bool used;
   const DeviceKind* kind;
   int fd;  // what poll() waits on for this device
   Dcb shadow;
@@ -58,6 +57,10 @@ struct DeviceKind {
   // also carries other things (a network port's Telnet commands) waits
   // until a data byte is there.
   uint32_t (*waitInput)(Device* device, uint32_t timeoutMs);
+  // Whether the device heals a lost link by itself (a network port): the
+  // exchange engine then leaves it open instead of opening it again, and
+  // its line settings must be acknowledged for an open to succeed.
+  bool heals;
 };
 
 extern const DeviceKind kTerminalDevice;

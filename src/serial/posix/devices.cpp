@@ -7,6 +7,7 @@
 
 #include "serial/posix/device.h"
 #include "serial/posix/posix_util.h"
+#include "serial/slots.h"
 #include "serial/system.h"
 
 namespace tarvo::sys {
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int kMaxDevices = 8;
 Device devices[kMaxDevices];
+Slots<kMaxDevices> slots;
 
 // Searched in order; the last one takes any name.
 const DeviceKind* const kKinds[] = {&kNetworkDevice, &kTerminalDevice};
@@ -31,8 +33,8 @@ const DeviceKind& KindFor(const char* name) {
 
 Device* DeviceOf(Handle handle) {
   auto* d = static_cast<Device*>(handle);
-  for (auto& candidate : devices) {
-    if (&candidate == d && candidate.used) return d;
+  for (size_t i = 0; i < kMaxDevices; ++i) {
+    if (&devices[i] == d && slots.IsOpen(i)) return d;
   }
   return nullptr;
 }
@@ -47,18 +49,16 @@ uint32_t OpenDevice(const char* name, bool /*overlapped*/, Handle* device) {
   const posix::DeviceKind& kind = posix::KindFor(name);
   char where[256];
   if (uint32_t code = kind.resolve(name, where, sizeof where)) return code;
-  Device* slot = nullptr;
-  for (auto& d : posix::devices) {
-    if (!d.used) {
-      slot = &d;
-      break;
-    }
-  }
-  if (slot == nullptr) return EMFILE;
+  const int i = posix::slots.Claim();
+  if (i < 0) return EMFILE;
+  Device* slot = &posix::devices[i];
   std::memset(slot, 0, sizeof *slot);
   slot->kind = &kind;
-  if (uint32_t code = kind.open(where, slot)) return code;
-  slot->used = true;
+  if (uint32_t code = kind.open(where, slot)) {
+    posix::slots.Release(i);
+    return code;
+  }
+  posix::slots.Publish(i);
   *device = slot;
   return 0;
 }
@@ -67,7 +67,7 @@ void CloseDevice(Handle device) {
   Device* d = DeviceOf(device);
   if (d == nullptr) return;
   d->kind->close(d);
-  d->used = false;
+  posix::slots.Release(static_cast<int>(d - posix::devices));
 }
 
 uint32_t SetupQueues(Handle device, uint32_t, uint32_t) {
@@ -118,6 +118,11 @@ uint32_t PurgeQueues(Handle device, uint32_t flags) {
 uint32_t GetModemStatus(Handle device, uint32_t* status) {
   Device* d = DeviceOf(device);
   return d == nullptr ? EBADF : d->kind->modemStatus(d, status);
+}
+
+bool DeviceHeals(Handle device) {
+  Device* d = DeviceOf(device);
+  return d != nullptr && d->kind->heals;
 }
 
 uint32_t EscapeFunction(Handle device, Escape code) {

@@ -24,7 +24,9 @@
 #include "serial/net_client.h"
 #include "serial/posix/device.h"
 #include "serial/posix/posix_util.h"
+#include "serial/posix/resolver.h"
 #include "serial/rfc2217.h"
+#include "serial/slots.h"
 
 namespace tarvo::sys::posix {
 
@@ -52,8 +54,8 @@ void TuneSocket(int fd) {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  // A peer that vanished without a word is noticed within about a minute
-  // even while nothing is sent.
+  // A peer that vanished without a word is noticed within a minute even
+  // while nothing is sent: 30 s idle, then three probes 10 s apart.
   const int idle = 30, interval = 10, count = 3;
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
@@ -87,16 +89,10 @@ class PosixSocket final : public net::NetSocket {
  public:
   uint32_t Connect(const char* host, uint16_t port, uint32_t timeoutMs) override {
     const uint64_t deadline = Now() + timeoutMs;
-    char service[8];
-    FormatText(service, sizeof service, nullptr, "%u", static_cast<unsigned>(port));
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     // The system resolver; the only call of the driver that may allocate,
-    // made only while a port is opened.
-    if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) return EHOSTUNREACH;
+    // made only while a port is connected, and bounded with the connect.
+    if (uint32_t code = ResolveBy(host, port, static_cast<int64_t>(deadline), &found)) return code;
     uint32_t code = EHOSTUNREACH;
     for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
       code = ConnectOne(a, deadline, &fd_);
@@ -106,18 +102,20 @@ class PosixSocket final : public net::NetSocket {
     return code;
   }
 
-  uint32_t Send(const uint8_t* data, size_t count) override {
-    size_t sent = 0;
-    while (sent < count) {
-      const ssize_t n = send(fd_, data + sent, count - sent, MSG_NOSIGNAL);
+  uint32_t Send(const uint8_t* data, size_t count, uint32_t stallMs, size_t* sent) override {
+    *sent = 0;
+    while (*sent < count) {
+      const ssize_t n = send(fd_, data + *sent, count - *sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
-        sent += static_cast<size_t>(n);
+        *sent += static_cast<size_t>(n);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        // The peer reads nothing for this long: the network has gone.
-        if (PollUntil(fd_, POLLOUT, Now() + kSendStallMs) <= 0) return ECONNRESET;
+        if (stallMs == 0) return 0;
+        const int r = PollUntil(fd_, POLLOUT, Now() + stallMs);
+        if (r < 0) return LastErrno();
+        if (r == 0) return 0;  // the peer took nothing for stallMs
         continue;
       }
       return n < 0 && errno != EPIPE ? LastErrno() : ECONNRESET;
@@ -165,18 +163,17 @@ class PosixSocket final : public net::NetSocket {
   int Fd() const { return fd_; }
 
  private:
-  static constexpr uint32_t kSendStallMs = 10000;
   int fd_ = -1;
 };
 
 // One client per open network device, with its socket.
 struct Port {
-  bool used;
   PosixSocket socket;
   net::Client client;
 };
 constexpr int kMaxPorts = 4;
 Port ports[kMaxPorts];
+Slots<kMaxPorts> portSlots;
 
 net::Client& ClientOf(Device* d) { return static_cast<Port*>(d->context)->client; }
 
@@ -194,18 +191,19 @@ uint32_t Resolve(const char* name, char* where, size_t cap) {
 uint32_t Open(const char* where, Device* device) {
   rfc2217::Url url;
   if (!rfc2217::ParseUrl(where, &url)) return ENOENT;
-  Port* port = nullptr;
-  for (auto& p : ports) {
-    if (!p.used) {
-      port = &p;
-      break;
-    }
+  // The port is claimed before the connection, which takes time: no other
+  // open may take it meanwhile, and a failed one gives it back.
+  const int i = portSlots.Claim();
+  if (i < 0) return EMFILE;
+  Port* port = &ports[i];
+  if (uint32_t code = port->client.Open(&port->socket, url)) {
+    portSlots.Release(i);
+    return code;
   }
-  if (port == nullptr) return EMFILE;
-  if (uint32_t code = port->client.Open(&port->socket, url)) return code;
-  port->used = true;
+  portSlots.Publish(i);
   device->context = port;
-  device->fd = port->socket.Fd();
+  // The client waits on its socket itself, which a reconnection replaces.
+  device->fd = -1;
   // Until the first SetLineSettings the line reads back as a serial port's
   // common default.
   device->shadow.length = sizeof(Dcb);
@@ -218,7 +216,7 @@ uint32_t Open(const char* where, Device* device) {
 void Close(Device* device) {
   auto* port = static_cast<Port*>(device->context);
   port->client.Close();
-  port->used = false;
+  portSlots.Release(static_cast<int>(port - ports));
 }
 
 uint32_t GetLineSettings(Device* device, Dcb* dcb) {
@@ -226,12 +224,13 @@ uint32_t GetLineSettings(Device* device, Dcb* dcb) {
   return 0;
 }
 
-// Every setting goes to the server each time, so that a port opened again
-// after its server restarted gets all of them back; the flags (handshake,
-// event character) stay on this side.
+// Every setting goes to the server each time, so that a server that
+// restarted gets all of them back; the flags (handshake, event character)
+// stay on this side.
 uint32_t SetLineSettings(Device* device, const Dcb* dcb) {
-  const uint32_t code =
-      ClientOf(device).SetLine(dcb->baudRate, dcb->byteSize, dcb->parity, dcb->stopBits);
+  net::LineSettings settings;
+  if (!net::SettingsFromDcb(*dcb, &settings)) return EINVAL;
+  const uint32_t code = ClientOf(device).SetLine(settings);
   if (code == 0) device->shadow = *dcb;
   return code;
 }
@@ -242,18 +241,7 @@ uint32_t ModemStatus(Device* device, uint32_t* status) {
   return ClientOf(device).ModemStatus(status);
 }
 
-uint32_t Escape(Device* device, sys::Escape code) {
-  net::Client& client = ClientOf(device);
-  switch (code) {
-    case sys::Escape::SetRts: return client.Control(rfc2217::kControlRtsOn);
-    case sys::Escape::ClrRts: return client.Control(rfc2217::kControlRtsOff);
-    case sys::Escape::SetDtr: return client.Control(rfc2217::kControlDtrOn);
-    case sys::Escape::ClrDtr: return client.Control(rfc2217::kControlDtrOff);
-    case sys::Escape::SetBreak: return client.Control(rfc2217::kControlBreakOn);
-    case sys::Escape::ClrBreak: return client.Control(rfc2217::kControlBreakOff);
-  }
-  return EINVAL;
-}
+uint32_t Escape(Device* device, sys::Escape code) { return ClientOf(device).Escape(code); }
 
 uint32_t ReadSome(Device* device, void* buffer, uint32_t count, uint32_t* got) {
   net::Client& client = ClientOf(device);
@@ -286,7 +274,7 @@ uint32_t WaitInput(Device* device, uint32_t timeoutMs) {
 
 const DeviceKind kNetworkDevice = {
     Claims,      Resolve, Open,     Close,     GetLineSettings, SetLineSettings, Purge,
-    ModemStatus, Escape,  ReadSome, WriteSome, EventsNow,       WaitInput,
+    ModemStatus, Escape,  ReadSome, WriteSome, EventsNow,       WaitInput,       true,
 };
 
 }  // namespace tarvo::sys::posix

@@ -53,6 +53,7 @@ struct State {
   size_t ctsCount;
   bool ctsInitial;
   uint32_t modemFailure;
+  bool heals;
   WriteHook writeHook;
   void* writeContext;
   ReadHook readHook;
@@ -151,6 +152,7 @@ void SetCtsAt(uint64_t timeMs, bool on) {
 }
 void SetCts(bool on) { SetCtsAt(state.now, on); }
 void FailModemStatus(uint32_t code) { state.modemFailure = code; }
+void SetHeals(bool heals) { state.heals = heals; }
 
 void SetWriteHook(WriteHook hook, void* context) {
   state.writeHook = hook;
@@ -331,6 +333,8 @@ uint32_t GetModemStatus(Handle device, uint32_t* status) {
   *status = on ? (kMsCtsOn | kMsDsrOn) : 0;
   return 0;
 }
+
+bool DeviceHeals(Handle device) { return sim::DeviceOf(device) && state.heals; }
 
 uint32_t EscapeFunction(Handle device, Escape code) {
   if (!sim::DeviceOf(device)) return kErrorInvalidHandle;

@@ -67,6 +67,8 @@ void SetCtsAt(uint64_t timeMs, bool on);
 void SetCts(bool on);
 // GetModemStatus fails with this code (0: works).
 void FailModemStatus(uint32_t code);
+// The device heals its link by itself, as a network port does.
+void SetHeals(bool heals);
 
 void SetWriteHook(WriteHook hook, void* context);
 void SetReadHook(ReadHook hook, void* context);
