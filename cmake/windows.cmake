@@ -23,12 +23,10 @@ add_link_options(-static)
 add_library(tarvo_win32 STATIC
   src/serial/win32/line.cpp
   src/serial/win32/network.cpp
-  src/serial/win32/files.cpp
-  src/serial/net_client.cpp
-  src/serial/net_heal.cpp)
+  src/serial/win32/files.cpp)
 tarvo_library_target(tarvo_win32)
 # ws2_32: Winsock for the network ports, a system DLL like the others.
-# tarvo_core: the network client's trace lines.
+# tarvo_core: the network client, written once for every platform.
 target_link_libraries(tarvo_win32 PUBLIC tarvo_common tarvo_core advapi32 user32 ws2_32)
 
 # The simulated line for tests; files and the time of day stay real.

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,9 @@
 #include "driver/driver_state.h"
 #include "serial/rfc2217.h"
 #include "serial/serial_port.h"
+#ifndef _WIN32
+#include "serial/posix/resolver.h"
+#endif
 #include "support/frames.h"
 #include "support/fresh_state.h"
 #include "support/temp_dir.h"
@@ -53,6 +57,10 @@ int PollSocket(Socket s, int ms) {
   WSAPOLLFD p{s, POLLRDNORM, 0};
   return WSAPoll(&p, 1, ms);
 }
+bool Writable(Socket s, int ms) {
+  WSAPOLLFD p{s, POLLWRNORM, 0};
+  return WSAPoll(&p, 1, ms) > 0;
+}
 constexpr uint32_t kTimedOut = WSAETIMEDOUT;
 constexpr uint32_t kNotSupported = WSAEPROTONOSUPPORT;
 constexpr uint32_t kBadValue = ERROR_INVALID_PARAMETER;
@@ -72,6 +80,10 @@ int PollSocket(Socket s, int ms) {
   pollfd p{s, POLLIN, 0};
   return poll(&p, 1, ms);
 }
+bool Writable(Socket s, int ms) {
+  pollfd p{s, POLLOUT, 0};
+  return poll(&p, 1, ms) > 0;
+}
 constexpr uint32_t kTimedOut = ETIMEDOUT;
 constexpr uint32_t kNotSupported = EPROTONOSUPPORT;
 constexpr uint32_t kBadValue = EINVAL;
@@ -88,6 +100,14 @@ class Conn {
                 kSendFlags);
   }
   void Send(const std::string& s) { Send(Bytes(s.begin(), s.end())); }
+  // Sends what the socket takes within 50 ms: the bytes sent (0 when it
+  // took none), or -1 once the client has gone.
+  int SendSome(const Bytes& b) {
+    if (!Writable(fd_, 50)) return 0;
+    const int n = static_cast<int>(send(fd_, reinterpret_cast<const char*>(b.data()),
+                                        static_cast<int>(b.size()), kSendFlags));
+    return n < 0 ? -1 : n;
+  }
   void Close() {
     if (fd_ != kNoSocket) CloseSocket(fd_);
     fd_ = kNoSocket;
@@ -147,6 +167,9 @@ struct Behaviour {
   bool resetMidFrame = false;    // sends half an answer, then a reset
   bool resetAfterSetup = false;  // resets the first connection once DTR is raised
   bool notifyFirst = false;      // a modem-state notice, then the answer 100 ms later
+  int greetDelayMs = 0;          // waits this long before it speaks
+  bool noiseAfterRequest = false;  // answers a request with endless bytes and no '{'
+  bool floodNeverRead = false;     // answers a request with IAC DO 99 without end, reading nothing
 };
 
 Behaviour With(void (*set)(Behaviour&)) {
@@ -157,10 +180,14 @@ Behaviour With(void (*set)(Behaviour&)) {
 
 class FakeServer {
  public:
-  explicit FakeServer(Behaviour b) : b_(b) {
+  // On a free port, or on `port` (a server back where it was).
+  explicit FakeServer(Behaviour b, uint16_t port = 0) : b_(b) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     listen(listener_, 4);
@@ -181,6 +208,7 @@ class FakeServer {
     return "rfc2217://127.0.0.1:" + std::to_string(port_) + options;
   }
   int Connections() const { return connections_; }
+  uint16_t Port() const { return port_; }
   // Bytes the client sent on connection n, and the settings it asked for.
   std::vector<Bytes> received;
   std::vector<std::vector<std::string>> settings;
@@ -207,6 +235,7 @@ class FakeServer {
       }
       return;
     }
+    if (b_.greetDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(b_.greetDelayMs));
     c.Send(b_.banner);
     // A server without the Com Port option does not offer it.
     c.Send(b_.refuseComPort ? Bytes(kGreeting.begin(), kGreeting.end() - 3) : kGreeting);
@@ -263,9 +292,28 @@ class FakeServer {
     }
   }
 
+  // Until the client goes: IAC DO 99 as fast as the socket takes it, and
+  // not one byte read (the client's replies pile up unread).
+  void Flood(Conn& c) {
+    Bytes flood;
+    for (int i = 0; i < 4096; ++i) flood.insert(flood.end(), {kIac, kDo, 99});
+    while (!stop_ && c.SendSome(flood) >= 0) {
+    }
+  }
+
   // Answers the request received so far; false once the connection is
   // reset on purpose.
   bool AnswerFrame(Conn& c) {
+    if (b_.floodNeverRead) {
+      Flood(c);
+      return false;
+    }
+    if (b_.noiseAfterRequest) {
+      const Bytes noise(4096, 'x');
+      while (!stop_ && c.SendSome(noise) >= 0) {
+      }
+      return false;
+    }
     const size_t open = request_.rfind('{');
     const int id = open == std::string::npos ? 0 : std::atoi(request_.c_str() + open + 1);
     request_.clear();
@@ -447,6 +495,131 @@ TEST_F(NetFakeServerTest, MalformedOrOverlongUrlIsABadChannel) {
   EXPECT_EQ(IniciaDriver("rfc2217://a-very-long-host-name.example:7801"), -11);
   EXPECT_EQ(CountPrefix("IniciaDriver2900 Erro[canal]"), 2);
   EXPECT_EQ(CountPrefix("IniciaDriver2900 COM"), 0) << "the URL must not be read as COM2";
+}
+
+TEST_F(NetFakeServerTest, AnotherRateAcknowledgedFailsIniciaDriverAndClosesThePort) {
+  FakeServer server(With([](Behaviour& b) { b.baudAnswer = 9600; }));
+  EXPECT_EQ(IniciaDriver(server.Url().c_str()), -11);
+  EXPECT_TRUE(
+      HasLine("IniciaDriver2900 Erro [" + std::to_string(kBadValue) + "] na inicializacao da COM"));
+  EXPECT_FALSE(driverState.port.IsOpen());
+}
+
+// More failed opens than the device table and the network ports have
+// slots, then one that succeeds: no failure keeps a slot.
+TEST_F(NetFakeServerTest, FailedOpensBeyondEverySlotLeaveEverySlotFree) {
+  FakeServer refusing(With([](Behaviour& b) { b.refuseComPort = true; }));
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(IniciaDriver(refusing.Url().c_str()), -11) << i;
+  FakeServer good({});
+  EXPECT_EQ(IniciaDriver(good.Url().c_str()), 1);
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), 1);
+}
+
+// Two opens at once, each still negotiating while the other starts: each
+// gets a slot and a client of its own.
+TEST_F(NetFakeServerTest, TwoOpensAtOnceNeverShareASlotOrAClient) {
+  FakeServer a(With([](Behaviour& x) { x.greetDelayMs = 300; }));
+  FakeServer b(With([](Behaviour& x) { x.greetDelayMs = 300; }));
+  SerialPort portA, portB;
+  uint32_t codeA = 99, codeB = 99;
+  std::thread other([&] { codeB = portB.Open(b.Url().c_str(), 8192, 8192, 1); });
+  codeA = portA.Open(a.Url().c_str(), 8192, 8192, 1);
+  other.join();
+  ASSERT_EQ(codeA, 0u);
+  ASSERT_EQ(codeB, 0u);
+  EXPECT_NE(portA.device, portB.device);
+  EXPECT_EQ(portA.Configure(38400, 8, 2, 0), 0u);
+  EXPECT_EQ(portB.Configure(57600, 8, 2, 0), 0u);
+  portA.Close();
+  portB.Close();
+  while (a.Connections() < 1 || b.Connections() < 1) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(a.settings[0][1], "1:0.0.150.0.");
+  EXPECT_EQ(b.settings[0][1], "1:0.0.225.0.");
+}
+
+// A DNS server that takes every query and answers none, in the test.
+TEST_F(NetFakeServerTest, ANameThatNeverResolvesFailsTheOpenWithinTheConnectBound) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the resolver's server is redirected on POSIX only";
+#else
+  const int dns = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(dns, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  getsockname(dns, reinterpret_cast<sockaddr*>(&a), &len);
+  sys::posix::SetNameServerForTests(&a);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(IniciaDriver("rfc2217://printer-box.lan:7000"), -11);
+  const auto took = std::chrono::steady_clock::now() - start;
+  sys::posix::SetNameServerForTests(nullptr);
+  EXPECT_GE(took, std::chrono::milliseconds(2900));
+  EXPECT_LT(took, std::chrono::milliseconds(3900)) << "resolution is bounded with the connect";
+  EXPECT_TRUE(
+      HasLine("IniciaDriver2900 Erro [" + std::to_string(kTimedOut) + "] na inicializacao da COM"));
+  char query[512];
+  EXPECT_GT(recv(dns, query, sizeof query, MSG_DONTWAIT), 0) << "the query reached the test's server";
+  close(dns);
+#endif
+}
+
+// The terminal's worst case for one exchange: the per-byte time-out, then
+// the BREAK recovery (9015 ms on the simulated line).
+constexpr auto kTerminalWorstCase = std::chrono::milliseconds(9015);
+// The recovery's 31 real sleeps may each overrun a little on a busy machine.
+constexpr auto kSleepSlack = std::chrono::milliseconds(500);
+
+TEST_F(NetFakeServerTest, EndlessBytesWithoutAFrameEndTheExchangeWithinTheTerminalsWorstCase) {
+  FakeServer server(With([](Behaviour& b) { b.noiseAfterRequest = true; }));
+  ASSERT_EQ(IniciaDriver(server.Url().c_str()), 1);
+  test::StartTrace(0);  // the discarded bytes are not what this test reads
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kTerminalWorstCase + kSleepSlack);
+  EXPECT_EQ(Circumstance(), "Erro de Recepcao");
+}
+
+TEST_F(NetFakeServerTest, AServerThatFloodsOptionsAndNeverReadsHoldsNoExchange) {
+  FakeServer server(With([](Behaviour& b) { b.floodNeverRead = true; }));
+  ASSERT_EQ(IniciaDriver(server.Url().c_str()), 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kTerminalWorstCase + kSleepSlack);
+  EXPECT_EQ(Circumstance(), "Erro de Recepcao");
+}
+
+// The server goes away and comes back on its port: the port reads as CTS
+// down meanwhile, tries again at most once a second, and heals with every
+// setting sent again, without any call but the host's commands.
+TEST_F(NetFakeServerTest, ServerAwayThenBackHealsThePortWithoutANewSession) {
+  auto server = std::make_unique<FakeServer>(Behaviour{});
+  const uint16_t tcpPort = server->Port();
+  const std::string url = server->Url();
+  ASSERT_EQ(IniciaDriver(url.c_str()), 1);
+  ASSERT_EQ(ExecutaComando(1, "LeTexto"), 1);
+  server.reset();
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
+  EXPECT_EQ(Circumstance(), "Erro de Recepcao");
+  EXPECT_EQ(ExecutaComando(1, "LeTexto"), -1);
+  EXPECT_EQ(Circumstance(), "Sem sinal de CTS");
+  const std::string where = "127.0.0.1:" + std::to_string(tcpPort);
+  EXPECT_EQ(CountPrefix("PortaRede2900 Conexao com " + where + " perdida ["), 1);
+  EXPECT_GE(CountPrefix("PortaRede2900 Reconexao a " + where + " falhou ["), 1);
+  EXPECT_EQ(CountPrefix("EnviaComando2900 CTS_1 OUT"), 1);
+  server = std::make_unique<FakeServer>(Behaviour{}, tcpPort);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!driverState.port.IsCtsOn() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(driverState.port.IsCtsOn());
+  EXPECT_TRUE(HasLine("PortaRede2900 Reconectado a " + where));
+  EncerraDriver(1);
+  while (server->Connections() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(server->settings[0],
+            (std::vector<std::string>{"1:0.0.0.0.", "1:0.1.194.0.", "2:8.", "3:3.", "4:1."}));
 }
 
 }  // namespace
