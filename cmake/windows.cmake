@@ -21,8 +21,11 @@ add_link_options(-static)
 
 # The Win32 system layer.
 add_library(tarvo_win32 STATIC
-  src/serial/win32/line.cpp
+  src/serial/win32/devices.cpp
+  src/serial/win32/comm.cpp
   src/serial/win32/network.cpp
+  src/serial/win32/net_socket.cpp
+  src/serial/win32/line.cpp
   src/serial/win32/files.cpp)
 tarvo_library_target(tarvo_win32)
 # ws2_32: Winsock for the network ports, a system DLL like the others.

@@ -256,7 +256,7 @@ uint32_t SerialPort::TimedTransfer(sys::Transfer kind, void* buffer, uint32_t co
   if (started != sys::kErrorIoPending) return Fail(started);
   if (record != &privateRecord) return 0;  // completing it is the caller's business
 
-  const uint32_t waited = sys::WaitTransfer(record, timeoutMs);
+  const uint32_t waited = sys::WaitTransfer(device, record, timeoutMs);
   if (waited == 0) {
     if (kind == sys::Transfer::WaitEvent) return 0;
     return Fail(sys::FinishTransfer(device, record, done));

@@ -173,9 +173,10 @@ uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count,
 // Any other code: it failed.
 uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done,
                        IoRecord* record);
-// Waits at most timeoutMs for the record's event: 0 when signalled,
-// kWaitTimeout when not, any other code on failure.
-uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs);
+// Waits at most timeoutMs for the transfer that StartTransfer began on the
+// device's record: 0 when it signalled, kWaitTimeout when not, any other
+// code on failure.
+uint32_t WaitTransfer(Handle device, IoRecord* record, uint32_t timeoutMs);
 // The result of a signalled transfer, without waiting; *done receives the
 // bytes moved.
 uint32_t FinishTransfer(Handle device, IoRecord* record, uint32_t* done);

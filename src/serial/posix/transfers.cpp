@@ -225,7 +225,7 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
   return EINVAL;
 }
 
-uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
+uint32_t WaitTransfer(Handle, IoRecord* record, uint32_t timeoutMs) {
   Pending* p = PendingOf(record);
   if (p->kind == Transfer::Write) return WaitWrite(p, timeoutMs);
   const int64_t start = posix::MonotonicUs();

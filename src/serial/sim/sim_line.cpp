@@ -452,7 +452,7 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
   return kErrorIoPending;
 }
 
-uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
+uint32_t WaitTransfer(Handle, IoRecord* record, uint32_t timeoutMs) {
   uint64_t next = 0;
   const bool arrives = NextArrival(&next);
   if (arrives && (next <= state.now || timeoutMs == kInfinite || next <= state.now + timeoutMs)) {

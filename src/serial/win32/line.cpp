@@ -1,6 +1,8 @@
-// The Win32 system layer: serial devices, overlapped transfers, the
+// The Win32 system layer's calls that are no device's: I/O events, the
 // registry, window messages, sleep and calendar time, each one Win32 call
-// (or a short fixed sequence of them) behind the interface of system.h.
+// (or a short fixed sequence of them) behind the interface of system.h. The
+// devices are in devices.cpp, with one file per kind (comm.cpp,
+// network.cpp).
 //
 // Every failure is returned as the GetLastError (or registry) code read
 // right after the failing call, before any clean-up call can replace it.
@@ -9,32 +11,13 @@
 #endif
 #include <windows.h>
 
-#include <cstddef>
-#include <cstring>
+#include <cstdint>
 
-#include "common/text.h"
 #include "serial/system.h"
-#include "serial/win32/network.h"
 
 namespace tarvo::sys {
 
 namespace {
-
-// The portable records are copied byte for byte to and from the Win32 ones.
-static_assert(sizeof(DCB) == sizeof(Dcb), "DCB and Dcb have one layout");
-static_assert(offsetof(DCB, BaudRate) == offsetof(Dcb, baudRate), "DCB.BaudRate");
-static_assert(offsetof(DCB, wReserved) == offsetof(Dcb, reserved), "DCB.wReserved");
-static_assert(offsetof(DCB, XonLim) == offsetof(Dcb, xonLim), "DCB.XonLim");
-static_assert(offsetof(DCB, ByteSize) == offsetof(Dcb, byteSize), "DCB.ByteSize");
-static_assert(offsetof(DCB, Parity) == offsetof(Dcb, parity), "DCB.Parity");
-static_assert(offsetof(DCB, StopBits) == offsetof(Dcb, stopBits), "DCB.StopBits");
-static_assert(offsetof(DCB, EvtChar) == offsetof(Dcb, evtChar), "DCB.EvtChar");
-static_assert(offsetof(DCB, wReserved1) == offsetof(Dcb, reserved1), "DCB.wReserved1");
-static_assert(sizeof(COMMTIMEOUTS) == sizeof(CommTimeouts), "COMMTIMEOUTS and CommTimeouts");
-
-// Each overlapped transfer's OVERLAPPED lives in its record.
-static_assert(sizeof(OVERLAPPED) <= sizeof(IoRecord::platform), "OVERLAPPED fits the record");
-static_assert(alignof(OVERLAPPED) <= 8, "the record's platform bytes are 8-aligned");
 
 static_assert(MS_CTS_ON == kMsCtsOn && MS_DSR_ON == kMsDsrOn, "modem status bits");
 static_assert(EV_RXCHAR == kEvRxChar && EV_RXFLAG == kEvRxFlag && EV_BREAK == kEvBreak &&
@@ -54,111 +37,7 @@ static_assert(WAIT_TIMEOUT == kWaitTimeout && ERROR_IO_PENDING == kErrorIoPendin
 
 HANDLE Win(Handle h) { return static_cast<HANDLE>(h); }
 
-OVERLAPPED* OverlappedOf(IoRecord* record) {
-  return reinterpret_cast<OVERLAPPED*>(record->platform);
-}
-
-uint32_t Result(BOOL ok) { return ok ? 0 : static_cast<uint32_t>(GetLastError()); }
-
-// COM ports are opened in the device namespace, "\\.\COMn": the plain name
-// reaches only COM1 to COM9.
-bool DevicePath(const char* name, char (&path)[64]) {
-  if (!winnet::IsComName(name)) return CopyText(path, name);
-  return CopyText(path, "\\\\.\\") && AppendText(path, name);
-}
-
 }  // namespace
-
-// ---- Devices -------------------------------------------------------------
-
-uint32_t OpenDevice(const char* name, bool overlapped, Handle* device) {
-  *device = nullptr;
-  char url[256];
-  if (winnet::Claims(name, url)) return winnet::OpenDevice(url, device);
-  char path[64];
-  if (!DevicePath(name, path)) return ERROR_FILENAME_EXCED_RANGE;
-  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return static_cast<uint32_t>(GetLastError());
-  *device = h;
-  return 0;
-}
-
-void CloseDevice(Handle device) {
-  if (winnet::IsDevice(device)) return winnet::CloseDevice(device);
-  if (device != nullptr) CloseHandle(Win(device));
-}
-
-uint32_t SetupQueues(Handle device, uint32_t inQueue, uint32_t outQueue) {
-  if (winnet::IsDevice(device)) return 0;
-  return Result(SetupComm(Win(device), inQueue, outQueue));
-}
-
-uint32_t GetLineSettings(Handle device, Dcb* dcb) {
-  if (winnet::IsDevice(device)) return winnet::GetLineSettings(device, dcb);
-  DCB win;
-  std::memcpy(&win, dcb, sizeof win);
-  win.DCBlength = sizeof win;
-  if (!GetCommState(Win(device), &win)) return static_cast<uint32_t>(GetLastError());
-  std::memcpy(dcb, &win, sizeof win);
-  return 0;
-}
-
-uint32_t SetLineSettings(Handle device, const Dcb* dcb) {
-  if (winnet::IsDevice(device)) return winnet::SetLineSettings(device, dcb);
-  DCB win;
-  std::memcpy(&win, dcb, sizeof win);
-  return Result(SetCommState(Win(device), &win));
-}
-
-uint32_t GetTimeouts(Handle device, CommTimeouts* timeouts) {
-  if (winnet::IsDevice(device)) return winnet::GetTimeouts(device, timeouts);
-  COMMTIMEOUTS win{};
-  if (!GetCommTimeouts(Win(device), &win)) return static_cast<uint32_t>(GetLastError());
-  std::memcpy(timeouts, &win, sizeof win);
-  return 0;
-}
-
-uint32_t SetTimeouts(Handle device, const CommTimeouts* timeouts) {
-  if (winnet::IsDevice(device)) return winnet::SetTimeouts(device, timeouts);
-  COMMTIMEOUTS win;
-  std::memcpy(&win, timeouts, sizeof win);
-  return Result(SetCommTimeouts(Win(device), &win));
-}
-
-uint32_t SetEventMask(Handle device, uint32_t mask) {
-  if (winnet::IsDevice(device)) return winnet::SetEventMask(device, mask);
-  return Result(SetCommMask(Win(device), mask));
-}
-
-uint32_t PurgeQueues(Handle device, uint32_t flags) {
-  if (winnet::IsDevice(device)) return winnet::PurgeQueues(device, flags);
-  return Result(PurgeComm(Win(device), flags));
-}
-
-uint32_t GetModemStatus(Handle device, uint32_t* status) {
-  if (winnet::IsDevice(device)) return winnet::GetModemStatus(device, status);
-  // A closed port has no device to ask.
-  if (device == nullptr) return ERROR_INVALID_HANDLE;
-  DWORD bits = 0;
-  if (!GetCommModemStatus(Win(device), &bits)) {
-    const DWORD code = GetLastError();
-    // A port whose driver has no modem lines at all (a virtual port): a
-    // cable with CTS and DSR strapped on, as on POSIX.
-    if (code == ERROR_NOT_SUPPORTED) {
-      *status = kMsCtsOn | kMsDsrOn;
-      return 0;
-    }
-    return static_cast<uint32_t>(code);
-  }
-  *status = static_cast<uint32_t>(bits);
-  return 0;
-}
-
-uint32_t EscapeFunction(Handle device, Escape code) {
-  if (winnet::IsDevice(device)) return winnet::EscapeFunction(device, code);
-  return Result(EscapeCommFunction(Win(device), static_cast<DWORD>(code)));
-}
 
 // ---- Events and transfers -----------------------------------------------
 
@@ -178,80 +57,6 @@ void CloseIoEvent(Handle event) {
 
 void SignalIoEvent(Handle event) {
   if (event != nullptr) SetEvent(Win(event));
-}
-
-uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done) {
-  if (winnet::IsDevice(device)) return winnet::TransferNow(device, kind, buffer, count, done);
-  DWORD moved = 0;
-  BOOL ok = FALSE;
-  switch (kind) {
-    case Transfer::Write: ok = WriteFile(Win(device), buffer, count, &moved, nullptr); break;
-    case Transfer::Read: ok = ReadFile(Win(device), buffer, count, &moved, nullptr); break;
-    case Transfer::WaitEvent:
-      ok = WaitCommEvent(Win(device), static_cast<DWORD*>(buffer), nullptr);
-      break;
-  }
-  if (!ok) {
-    const uint32_t code = static_cast<uint32_t>(GetLastError());
-    *done = static_cast<uint32_t>(moved);
-    return code;
-  }
-  *done = static_cast<uint32_t>(moved);
-  return 0;
-}
-
-uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done,
-                       IoRecord* record) {
-  if (winnet::IsDevice(device)) {
-    return winnet::StartTransfer(device, kind, buffer, count, done, record);
-  }
-  OVERLAPPED* ov = OverlappedOf(record);
-  std::memset(ov, 0, sizeof *ov);
-  ov->hEvent = Win(record->event);
-  // A completion signalled earlier must not end the wait for this one.
-  if (ov->hEvent != nullptr) ResetEvent(ov->hEvent);
-  *done = 0;
-  DWORD moved = 0;
-  BOOL ok = FALSE;
-  switch (kind) {
-    case Transfer::Write: ok = WriteFile(Win(device), buffer, count, &moved, ov); break;
-    case Transfer::Read: ok = ReadFile(Win(device), buffer, count, &moved, ov); break;
-    case Transfer::WaitEvent:
-      ok = WaitCommEvent(Win(device), static_cast<DWORD*>(buffer), ov);
-      break;
-  }
-  if (!ok) return static_cast<uint32_t>(GetLastError());  // ERROR_IO_PENDING among them
-  *done = static_cast<uint32_t>(moved);
-  return 0;
-}
-
-uint32_t WaitTransfer(IoRecord* record, uint32_t timeoutMs) {
-  if (winnet::OwnsRecord(record)) return winnet::WaitTransfer(record, timeoutMs);
-  const DWORD waited = WaitForSingleObject(Win(record->event), timeoutMs);
-  if (waited == WAIT_OBJECT_0) return 0;
-  if (waited == WAIT_TIMEOUT) return kWaitTimeout;
-  if (waited == WAIT_FAILED) return static_cast<uint32_t>(GetLastError());
-  return static_cast<uint32_t>(waited);
-}
-
-uint32_t FinishTransfer(Handle device, IoRecord* record, uint32_t* done) {
-  if (winnet::IsDevice(device)) return winnet::FinishTransfer(device, record, done);
-  DWORD moved = 0;
-  const BOOL ok = GetOverlappedResult(Win(device), OverlappedOf(record), &moved, FALSE);
-  const uint32_t code = ok ? 0 : static_cast<uint32_t>(GetLastError());
-  *done = static_cast<uint32_t>(moved);
-  return code;
-}
-
-void CancelTransfer(Handle device, IoRecord* record) {
-  // A network transfer leaves nothing pending behind.
-  if (winnet::IsDevice(device)) return;
-  CancelIo(Win(device));
-  // The cancelled transfer still writes its OVERLAPPED (and, for a read,
-  // possibly the buffer) when it completes: wait for that before the record
-  // may go out of scope.
-  DWORD moved = 0;
-  GetOverlappedResult(Win(device), OverlappedOf(record), &moved, TRUE);
 }
 
 // ---- Time -----------------------------------------------------------------
