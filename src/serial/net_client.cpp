@@ -88,8 +88,8 @@ uint32_t Client::Negotiate(uint64_t deadline) {
     if (!telnet_.sentWill[slot]) SendReply(kWill, accepted[slot]);
     if (slot < 2 && !telnet_.sentDo[slot]) SendReply(kDo, accepted[slot]);
   }
-  if (uint32_t code = WaitFor(
-          [this] { return telnet_.comPortAgreed || telnet_.comPortRefused; }, deadline)) {
+  if (uint32_t code =
+          WaitFor([this] { return telnet_.comPortAgreed || telnet_.comPortRefused; }, deadline)) {
     return code;
   }
   if (telnet_.comPortRefused) return socket_->Code(Failure::NotSupported);

@@ -3,10 +3,9 @@
 // (noticed, not yet reported by a read: the modem state stays as it was, so
 // that the exchange in flight fails as on a terminal unplugged), Down
 // (reported: CTS reads down, and reconnections are tried, paced).
-#include "serial/net_client.h"
-
 #include <cstring>
 
+#include "serial/net_client.h"
 #include "trace/trace.h"
 
 namespace tarvo::net {
@@ -85,8 +84,9 @@ uint32_t Client::Reconnect(uint64_t start) {
 uint32_t Client::Take(uint8_t* buffer, uint32_t count, uint32_t* got) {
   *got = 0;
   if (link_ == Link::Up && dataTaken_ >= kDataPerRequest && HasData()) {
-    LogLine("PortaRede%s %s:%u enviou mais de %u bytes apos um pedido; conexao encerrada\n", LogTag(), url_.host,
-            static_cast<unsigned>(url_.port), static_cast<unsigned>(kDataPerRequest));
+    LogLine("PortaRede%s %s:%u enviou mais de %u bytes apos um pedido; conexao encerrada\n",
+            LogTag(), url_.host, static_cast<unsigned>(url_.port),
+            static_cast<unsigned>(kDataPerRequest));
     MarkLost(socket_->Code(Failure::Gone));
     DropData();
     link_ = Link::Down;

@@ -122,7 +122,7 @@ class ScriptedSocket final : public NetSocket {
 };
 
 const LineSettings k8E1 = {115200, 8, Parity::Even, StopBits::One};
-const std::vector<std::string> kSessionSetup = {"1:0.0.0.0.", "1:0.1.194.0.", "2:8.", "3:3.",
+const std::vector<std::string> kSessionSetup = {"1:0.0.0.0.", "1:0.1.194.0.", "2:8.",  "3:3.",
                                                 "4:1.",       "5:8.",         "5:11.", "12:3."};
 
 class NetClientTest : public ::testing::Test {

@@ -104,8 +104,8 @@ class Conn {
   // took none), or -1 once the client has gone.
   int SendSome(const Bytes& b) {
     if (!Writable(fd_, 50)) return 0;
-    const int n = static_cast<int>(send(fd_, reinterpret_cast<const char*>(b.data()),
-                                        static_cast<int>(b.size()), kSendFlags));
+    const int n = static_cast<int>(
+        send(fd_, reinterpret_cast<const char*>(b.data()), static_cast<int>(b.size()), kSendFlags));
     return n < 0 ? -1 : n;
   }
   void Close() {
@@ -158,16 +158,16 @@ Bytes ComPort(uint8_t command, Bytes value) {
 
 // How the fake server departs from a good one.
 struct Behaviour {
-  bool silent = false;           // accepts and says nothing
-  bool refuseComPort = false;    // answers WILL 44 with DONT 44
-  std::string banner;            // data before the negotiation
-  int baudAnswer = -1;           // answers SET-BAUDRATE with this instead
-  int lateAckMs = 0;             // answers the settings only after this long
-  int cts = -1;                  // NOTIFY-MODEMSTATE after the negotiation
-  bool resetMidFrame = false;    // sends half an answer, then a reset
-  bool resetAfterSetup = false;  // resets the first connection once DTR is raised
-  bool notifyFirst = false;      // a modem-state notice, then the answer 100 ms later
-  int greetDelayMs = 0;          // waits this long before it speaks
+  bool silent = false;             // accepts and says nothing
+  bool refuseComPort = false;      // answers WILL 44 with DONT 44
+  std::string banner;              // data before the negotiation
+  int baudAnswer = -1;             // answers SET-BAUDRATE with this instead
+  int lateAckMs = 0;               // answers the settings only after this long
+  int cts = -1;                    // NOTIFY-MODEMSTATE after the negotiation
+  bool resetMidFrame = false;      // sends half an answer, then a reset
+  bool resetAfterSetup = false;    // resets the first connection once DTR is raised
+  bool notifyFirst = false;        // a modem-state notice, then the answer 100 ms later
+  int greetDelayMs = 0;            // waits this long before it speaks
   bool noiseAfterRequest = false;  // answers a request with endless bytes and no '{'
   bool floodNeverRead = false;     // answers a request with IAC DO 99 without end, reading nothing
 };
@@ -235,7 +235,8 @@ class FakeServer {
       }
       return;
     }
-    if (b_.greetDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(b_.greetDelayMs));
+    if (b_.greetDelayMs > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(b_.greetDelayMs));
     c.Send(b_.banner);
     // A server without the Com Port option does not offer it.
     c.Send(b_.refuseComPort ? Bytes(kGreeting.begin(), kGreeting.end() - 3) : kGreeting);
@@ -561,7 +562,8 @@ TEST_F(NetFakeServerTest, ANameThatNeverResolvesFailsTheOpenWithinTheConnectBoun
   EXPECT_TRUE(
       HasLine("IniciaDriver2900 Erro [" + std::to_string(kTimedOut) + "] na inicializacao da COM"));
   char query[512];
-  EXPECT_GT(recv(dns, query, sizeof query, MSG_DONTWAIT), 0) << "the query reached the test's server";
+  EXPECT_GT(recv(dns, query, sizeof query, MSG_DONTWAIT), 0)
+      << "the query reached the test's server";
   close(dns);
 #endif
 }

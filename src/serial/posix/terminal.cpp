@@ -301,8 +301,7 @@ uint32_t EventsNow(Device* device, uint32_t mask) {
 
 const DeviceKind kTerminalDevice = {
     ClaimsAnyName, ResolveDeviceName, Open,     Close,     GetLineSettings, SetLineSettings, Purge,
-    ModemStatus,   EscapeLine,        ReadSome, WriteSome, EventsNow,       nullptr,
-    false,
+    ModemStatus,   EscapeLine,        ReadSome, WriteSome, EventsNow,       nullptr,         false,
 };
 
 }  // namespace tarvo::sys::posix

@@ -185,9 +185,9 @@ bool IsComName(const char* name) {
 }
 
 const DeviceKind kCommDevice = {
-    Claims,        Open,          Close,           SetupQueues,    GetLineSettings, SetLineSettings,
-    GetTimeouts,   SetTimeouts,   SetEventMask,    Purge,          ModemStatus,     EscapeLine,
-    TransferNow,   StartTransfer, WaitTransfer,    FinishTransfer, CancelTransfer,  false,
+    Claims,      Open,          Close,        SetupQueues,    GetLineSettings, SetLineSettings,
+    GetTimeouts, SetTimeouts,   SetEventMask, Purge,          ModemStatus,     EscapeLine,
+    TransferNow, StartTransfer, WaitTransfer, FinishTransfer, CancelTransfer,  false,
 };
 
 }  // namespace tarvo::sys::win32

@@ -70,8 +70,8 @@ bool DeviceHeals(Handle device) {
 }
 
 // Each call on a handle that is no open device fails as Win32 fails it.
-#define TARVO_ON_DEVICE(call)                 \
-  Device* d = DeviceOf(device);               \
+#define TARVO_ON_DEVICE(call)                    \
+  Device* d = DeviceOf(device);                  \
   if (d == nullptr) return ERROR_INVALID_HANDLE; \
   return d->kind->call
 

@@ -2,8 +2,8 @@
 #include "serial/win32/net_socket.h"
 
 #include <mstcpip.h>
-#include <ws2tcpip.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include "common/text.h"
 #include "serial/rfc2217.h"
@@ -147,7 +147,8 @@ Lookup* Claim(const char* host, const char* service) {
 uint32_t ResolveBy(const char* host, const char* service, uint64_t deadline, addrinfo** found) {
   AcquireSRWLockExclusive(&lock);
   Lookup* lookup = Claim(host, service);
-  HANDLE thread = lookup == nullptr ? nullptr : CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr);
+  HANDLE thread =
+      lookup == nullptr ? nullptr : CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr);
   if (thread == nullptr) {
     if (lookup != nullptr) lookup->state = Lookup::Free;
     ReleaseSRWLockExclusive(&lock);

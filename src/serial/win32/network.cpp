@@ -6,8 +6,6 @@
 // data: a transfer is pending while no data byte is there, and waiting on
 // it waits for one.
 // Winsock's headers come before windows.h.
-#include "serial/win32/net_socket.h"
-
 #include <windows.h>
 
 #include <cstring>
@@ -17,6 +15,7 @@
 #include "serial/rfc2217.h"
 #include "serial/slots.h"
 #include "serial/win32/device.h"
+#include "serial/win32/net_socket.h"
 
 namespace tarvo::sys::win32 {
 
@@ -215,9 +214,9 @@ void CancelTransfer(Device*, IoRecord*) {}
 }  // namespace
 
 const DeviceKind kNetworkDevice = {
-    Claims,        Open,          Close,           SetupQueues,    GetLineSettings, SetLineSettings,
-    GetTimeouts,   SetTimeouts,   SetEventMask,    Purge,          ModemStatus,     EscapeLine,
-    TransferNow,   StartTransfer, WaitTransfer,    FinishTransfer, CancelTransfer,  true,
+    Claims,      Open,          Close,        SetupQueues,    GetLineSettings, SetLineSettings,
+    GetTimeouts, SetTimeouts,   SetEventMask, Purge,          ModemStatus,     EscapeLine,
+    TransferNow, StartTransfer, WaitTransfer, FinishTransfer, CancelTransfer,  true,
 };
 
 }  // namespace tarvo::sys::win32
