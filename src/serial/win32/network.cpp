@@ -5,9 +5,6 @@
 // device calls, imitating overlapped transfers with the client's buffered
 // data: a transfer is pending while no data byte is there, and waiting on
 // it waits for one.
-// Winsock's headers come before windows.h.
-#include <windows.h>
-
 #include <cstring>
 
 #include "common/text.h"
@@ -15,7 +12,7 @@
 #include "serial/rfc2217.h"
 #include "serial/slots.h"
 #include "serial/win32/device.h"
-#include "serial/win32/net_socket.h"
+#include "serial/win32/net_socket.h"  // Winsock, and windows.h after it
 
 namespace tarvo::sys::win32 {
 
