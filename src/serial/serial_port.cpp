@@ -243,6 +243,15 @@ uint32_t SerialPort::TimedTransfer(sys::Transfer kind, void* buffer, uint32_t co
     return Fail(sys::TransferNow(device, kind, buffer, count, done));
   }
 
+  // A read of the driver's own is one call where the layer reads with a
+  // deadline directly.
+  if (kind == sys::Transfer::Read && overlapped == nullptr) {
+    const uint32_t code = sys::ReadWithin(device, buffer, count, done, timeoutMs);
+    if (code != sys::kErrorIoPending) {
+      return Fail(code == sys::kWaitTimeout ? sys::kErrorTimeout : code);
+    }
+  }
+
   sys::IoRecord privateRecord;
   std::memset(&privateRecord, 0, sizeof privateRecord);
   privateRecord.event = ioEvent;

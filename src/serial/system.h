@@ -167,6 +167,15 @@ void SignalIoEvent(Handle event);
 // returning, bounded by the device's time-outs.
 uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done);
 
+// A read on an overlapped device, made directly within timeoutMs where the
+// layer can (POSIX, where overlapped transfers are only imitated): 0 with
+// *done set (possibly 0, as a signalled read that found nothing),
+// kWaitTimeout when nothing came (nothing is left pending), or a code.
+// kErrorIoPending from a layer that reads only through StartTransfer and
+// WaitTransfer (Win32, the simulation), which then leaves all as it was.
+uint32_t ReadWithin(Handle device, void* buffer, uint32_t count, uint32_t* done,
+                    uint32_t timeoutMs);
+
 // Starts an overlapped transfer on `record`. 0: completed at once, with
 // *done set (for WaitEvent, buffer receives the events, a uint32_t).
 // kErrorIoPending: it goes on and signals record->event when it completes.

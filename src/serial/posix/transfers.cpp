@@ -1,6 +1,7 @@
-// The imitation of Win32 overlapped transfers, for every kind of device:
-// the I/O events, transfers that complete before returning, and the start,
-// wait, finish and cancel of an overlapped one.
+// The transfers of every kind of device: the driver's reads, made with a
+// deadline directly; and the imitation of Win32 overlapped transfers (the
+// I/O events, transfers that complete before returning, and the start,
+// wait, finish and cancel of an overlapped one) for the rest.
 //
 // It is done without any background work: a transfer that cannot complete
 // at once is left "pending" with nothing started; waiting on it is a poll()
@@ -188,6 +189,27 @@ uint32_t TransferNow(Handle device, Transfer kind, void* buffer, uint32_t count,
   if (kind == Transfer::Write) return WriteNow(d, bytes, count, done);
   if (kind == Transfer::WaitEvent) return WaitEventNow(d, buffer);
   return ReadNow(d, bytes, count, done);
+}
+
+// The driver's reads: a read with a deadline, no record. A byte is read
+// at once only while bytes have been found waiting (see StartTransfer).
+uint32_t ReadWithin(Handle device, void* buffer, uint32_t count, uint32_t* done,
+                    uint32_t timeoutMs) {
+  Device* d = DeviceOf(device);
+  if (d == nullptr) return EBADF;
+  *done = 0;
+  if (count == 0) return 0;
+  if (d->inputWaiting) {
+    const uint32_t code = ReadSome(d, buffer, count, done);
+    if (code != kErrorIoPending) return code;
+    d->inputWaiting = false;
+  }
+  const int64_t start = posix::MonotonicUs();
+  if (uint32_t waited = WaitInput(d, timeoutMs)) return waited;
+  const bool slept = posix::MonotonicUs() - start >= kSleptUs;
+  const uint32_t code = ReadSome(d, buffer, count, done);
+  d->inputWaiting = code == 0 && !slept;
+  return code == kErrorIoPending ? 0 : code;
 }
 
 uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t count, uint32_t* done,

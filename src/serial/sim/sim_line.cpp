@@ -452,6 +452,8 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
   return kErrorIoPending;
 }
 
+uint32_t ReadWithin(Handle, void*, uint32_t, uint32_t*, uint32_t) { return kErrorIoPending; }
+
 uint32_t WaitTransfer(Handle, IoRecord* record, uint32_t timeoutMs) {
   uint64_t next = 0;
   const bool arrives = NextArrival(&next);

@@ -101,6 +101,8 @@ uint32_t StartTransfer(Handle device, Transfer kind, void* buffer, uint32_t coun
                        IoRecord* record) {
   TARVO_ON_DEVICE(startTransfer(d, kind, buffer, count, done, record));
 }
+// Win32 reads through its overlapped transfers.
+uint32_t ReadWithin(Handle, void*, uint32_t, uint32_t*, uint32_t) { return kErrorIoPending; }
 uint32_t WaitTransfer(Handle device, IoRecord* record, uint32_t timeoutMs) {
   TARVO_ON_DEVICE(waitTransfer(d, record, timeoutMs));
 }
