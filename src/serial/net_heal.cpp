@@ -7,6 +7,7 @@
 
 #include "serial/net_client.h"
 #include "trace/trace.h"
+#include "trace/trace_lines.h"
 
 namespace tarvo::net {
 
@@ -18,9 +19,8 @@ void Client::MarkLost(uint32_t code) {
   if (link_ != Link::Up) return;
   link_ = Link::Lost;
   nextAttemptMs_ = 0;
-  LogLine("PortaRede%s Conexao com %s:%u perdida [%u]; CTS desligado ate reconectar\n", LogTag(),
-          url_.host, static_cast<unsigned>(url_.port),
-          static_cast<unsigned>(sys::ErrorNumber(lost_)));
+  LogLine(TRACE_NET_LOST, LogTag(), url_.host, static_cast<int>(url_.port),
+          static_cast<int>(sys::ErrorNumber(lost_)));
 }
 
 uint32_t Client::ModemStatus(uint32_t* status) {
@@ -49,14 +49,12 @@ void Client::Heal() {
   nextAttemptMs_ = now + kReconnectPaceMs;
   const uint32_t code = Reconnect(now);
   if (code != 0) {
-    LogLine("PortaRede%s Reconexao a %s:%u falhou [%u]; nova tentativa em %u ms\n", LogTag(),
-            url_.host, static_cast<unsigned>(url_.port),
-            static_cast<unsigned>(sys::ErrorNumber(code)), kReconnectPaceMs);
+    LogLine(TRACE_NET_RETRY_FAILED, LogTag(), url_.host, static_cast<int>(url_.port),
+            static_cast<int>(sys::ErrorNumber(code)), static_cast<int>(kReconnectPaceMs));
     return;
   }
   link_ = Link::Up;
-  LogLine("PortaRede%s Reconectado a %s:%u\n", LogTag(), url_.host,
-          static_cast<unsigned>(url_.port));
+  LogLine(TRACE_NET_BACK, LogTag(), url_.host, static_cast<int>(url_.port));
 }
 
 // Connects and negotiates again, then restores what the session had set:
@@ -84,9 +82,8 @@ uint32_t Client::Reconnect(uint64_t start) {
 uint32_t Client::Take(uint8_t* buffer, uint32_t count, uint32_t* got) {
   *got = 0;
   if (link_ == Link::Up && dataTaken_ >= kDataPerRequest && HasData()) {
-    LogLine("PortaRede%s %s:%u enviou mais de %u bytes apos um pedido; conexao encerrada\n",
-            LogTag(), url_.host, static_cast<unsigned>(url_.port),
-            static_cast<unsigned>(kDataPerRequest));
+    LogLine("PortaRede%s %s:%d enviou mais de %d bytes apos um pedido; conexao encerrada\n",
+            LogTag(), url_.host, static_cast<int>(url_.port), static_cast<int>(kDataPerRequest));
     MarkLost(socket_->Code(Failure::Gone));
     DropData();
     link_ = Link::Down;

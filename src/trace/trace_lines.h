@@ -46,6 +46,12 @@
 #define TRACE_CTS3 "EnviaComando%s CTS_3 OUT\n"
 #define TRACE_RET_WRITE "EnviaComando%s retWrite=%d\n"
 #define TRACE_OVERFLOW "EnviaComando%s Estouro de bufRx rxCount=%d\n"
+// The network port's link (serial/net_heal.cpp).
+#define TRACE_NET_LOST "PortaRede%s Conexao com %s:%d perdida [%d]; CTS desligado ate reconectar\n"
+#define TRACE_NET_RETRY_FAILED \
+  "PortaRede%s Reconexao a %s:%d falhou [%d]; nova tentativa em %d ms\n"
+#define TRACE_NET_BACK "PortaRede%s Reconectado a %s:%d\n"
+#define TRACE_NET_FLOOD "PortaRede%s %s:%d enviou mais de %d %s; conexao encerrada\n"
 // The facade.
 #define TRACE_FC_INICIO "FC_Inicializa%s <INICIO> Porta=%s Nivel Log=%d\n"
 #define TRACE_FC_INICIA_FAILED "FC_Inicializa%s Erro apos IniciaDriver HVesko[%d]\n"
@@ -92,6 +98,10 @@ enum class TraceLine {
   Cts3,
   RetWrite,
   Overflow,
+  NetLost,
+  NetRetryFailed,
+  NetBack,
+  NetFlood,
   FcInicio,
   FcIniciaFailed,
   FcScanOpen,

@@ -202,6 +202,13 @@ Advice AdviceForNote(const Note& n) {
             "Connecting to the network port's server failed with the code shown.",
             "The server's address and port; that the server runs and accepts the connection."};
   }
+  if (n.kind == "network-link") {
+    return {"The network port's link",
+            "The connection to the network serial port's server was lost, a reconnection "
+            "failed or succeeded, or the server flooded data: the port reads as CTS off until "
+            "it reconnects by itself (at most once a second), with no restart of the host.",
+            "The server box, its network and ser2net; the code in brackets (docs/trace.md)."};
+  }
   if (n.kind == "wrong-handle") {
     return {"A call with the wrong handle",
             "The host passed a handle that is not the open session's; the call did nothing.",

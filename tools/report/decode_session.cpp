@@ -124,6 +124,10 @@ void Decoder::Session(const Record& r, const TraceLineMatch& m) {
     case TraceLine::Encerra: op_ = -1; break;
     case TraceLine::TimeoutHandle: AddNote(r, "wrong-handle"); break;
     case TraceLine::TimeoutBusy: AddNote(r, "timeout-while-busy"); break;
+    case TraceLine::NetLost:
+    case TraceLine::NetRetryFailed:
+    case TraceLine::NetBack:
+    case TraceLine::NetFlood: AddNote(r, "network-link"); break;
     default: break;
   }
   // ExecutaComando retCom=, Retorno, ObtemNomeErro and ObtemCircunstancia
