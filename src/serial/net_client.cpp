@@ -159,6 +159,10 @@ void Client::Handle(const Event& e) {
 // to once each; every other option is refused.
 void Client::HandleOption(const Event& e) {
   telnet_.seen = true;
+  if (++telnet_.optionCommands > kMaxOptionCommands) {
+    DropFlood("comandos Telnet", kMaxOptionCommands);
+    return;
+  }
   const int slot = OptionSlot(e.option);
   switch (e.kind) {
     case Event::Will:

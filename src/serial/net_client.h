@@ -84,6 +84,9 @@ constexpr uint32_t kReconnectPaceMs = 1000;
 constexpr uint32_t kReconnectConnectMs = 1000;
 constexpr uint32_t kReconnectMs = 2000;
 constexpr size_t kDataPerRequest = 32768;
+// Option commands (WILL, WONT, DO, DONT) one connection may bring: a server
+// sends a handful; one that sends more floods, and is dropped.
+constexpr uint32_t kMaxOptionCommands = 64;
 
 // Line settings in the protocol's own values.
 enum class Parity : uint8_t { None = 1, Odd = 2, Even = 3, Mark = 4, Space = 5 };
@@ -155,6 +158,7 @@ class Client {
     // the Com Port option), so that it never answers its own agreement.
     bool sentWill[3] = {};
     bool sentDo[3] = {};
+    uint32_t optionCommands = 0;
     Expected expected[4] = {};
     size_t expectedCount = 0;
   };
@@ -177,6 +181,7 @@ class Client {
   void DropData() { head_ = tail_ = 0; }
   // Healing (net_heal.cpp).
   void MarkLost(uint32_t code);
+  void DropFlood(const char* what, size_t limit);
   void Heal();
   uint32_t Reconnect(uint64_t start);
 

@@ -23,6 +23,16 @@ void Client::MarkLost(uint32_t code) {
           static_cast<int>(sys::ErrorNumber(lost_)));
 }
 
+// A peer that sends more than any printer or server would is dropped; its
+// loss heals like any other.
+void Client::DropFlood(const char* what, size_t limit) {
+  if (link_ == Link::Up) {
+    LogLine("PortaRede%s %s:%d enviou mais de %d %s; conexao encerrada\n", LogTag(), url_.host,
+            static_cast<int>(url_.port), static_cast<int>(limit), what);
+  }
+  MarkLost(socket_->Code(Failure::Gone));
+}
+
 uint32_t Client::ModemStatus(uint32_t* status) {
   if (link_ == Link::Down) Heal();
   if (link_ == Link::Down) {
@@ -82,9 +92,7 @@ uint32_t Client::Reconnect(uint64_t start) {
 uint32_t Client::Take(uint8_t* buffer, uint32_t count, uint32_t* got) {
   *got = 0;
   if (link_ == Link::Up && dataTaken_ >= kDataPerRequest && HasData()) {
-    LogLine("PortaRede%s %s:%d enviou mais de %d bytes apos um pedido; conexao encerrada\n",
-            LogTag(), url_.host, static_cast<int>(url_.port), static_cast<int>(kDataPerRequest));
-    MarkLost(socket_->Code(Failure::Gone));
+    DropFlood("bytes", kDataPerRequest);
     DropData();
     link_ = Link::Down;
     return lost_;
