@@ -83,7 +83,7 @@ constexpr uint32_t kSendStallMs = 1000;
 constexpr uint32_t kReconnectPaceMs = 1000;
 constexpr uint32_t kReconnectConnectMs = 1000;
 constexpr uint32_t kReconnectMs = 2000;
-constexpr size_t kDataPerRequest = 32768;
+constexpr size_t kDataPerRequest = 12288;  // three answers of the largest size
 // Option commands (WILL, WONT, DO, DONT) one connection may bring: a server
 // sends a handful; one that sends more floods, and is dropped.
 constexpr uint32_t kMaxOptionCommands = 64;
