@@ -130,8 +130,7 @@ int IniciaDriverLocked(const char* PortaSerial) {
   if (uint32_t code = d.port.Configure(rate, kByteSize, kParityEven, kOneStopBit);
       code != 0 && d.port.Heals()) {
     d.port.Close();
-    LogLine("IniciaDriver%s Erro [%d] na inicializacao da COM\n", LogTag(),
-            static_cast<int>(sys::ErrorNumber(code)));
+    LogLine(TRACE_INICIA_OPEN_FAILED, LogTag(), static_cast<int>(sys::ErrorNumber(code)));
     return TARVO_BAD_CHANNEL;
   }
   d.port.Purge();

@@ -27,8 +27,8 @@ void Client::MarkLost(uint32_t code) {
 // loss heals like any other.
 void Client::DropFlood(const char* what, size_t limit) {
   if (link_ == Link::Up) {
-    LogLine("PortaRede%s %s:%d enviou mais de %d %s; conexao encerrada\n", LogTag(), url_.host,
-            static_cast<int>(url_.port), static_cast<int>(limit), what);
+    LogLine(TRACE_NET_FLOOD, LogTag(), url_.host, static_cast<int>(url_.port),
+            static_cast<int>(limit), what);
   }
   MarkLost(socket_->Code(Failure::Gone));
 }
