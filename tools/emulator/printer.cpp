@@ -5,17 +5,12 @@
 #include <limits>
 
 #include "common/numbers.h"
+#include "emulator/printer_internal.h"
 
 namespace tarvo::emu {
 
 namespace {
 
-const Param* Find(const std::vector<Param>& params, std::string_view name) {
-  for (const auto& p : params) {
-    if (p.name == name) return &p;
-  }
-  return nullptr;
-}
 
 std::string Padded(int n, int width) {
   char text[32];
@@ -52,79 +47,12 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-Answer Missing(std::string_view name) {
-  return ErrorAnswer(kMissingParam, "Falta o parametro " + std::string(name));
-}
-
-Answer Invalid(std::string_view name) {
-  return ErrorAnswer(kBadParam, "Valor invalido para " + std::string(name));
-}
-
 }  // namespace
 
-const char* ErrorName(int code) {
-  switch (code) {
-    case kOk: return "OK";
-    case kUnknownCommand: return "ErroComandoDesconhecido";
-    case kBadFrame: return "ErroQuadroInvalido";
-    case kMissingParam: return "ErroParametroAusente";
-    case kBadParam: return "ErroParametroInvalido";
-    case kDocumentOpen: return "ErroDocumentoAberto";
-    case kReceiptClosed: return "ErroCupomFechado";
-    case kPaymentStarted: return "ErroPagamentoIniciado";
-    case kPaymentIncomplete: return "ErroPagamentoIncompleto";
-    case kNoItems: return "ErroCupomSemItens";
-    case kUnknownName: return "ErroNomeDesconhecido";
-    case kVoucherClosed: return "ErroComprovanteFechado";
-    case kReceiptFull: return "ErroCupomCheio";
-  }
-  return "ErroDesconhecido";
-}
+using detail::Find;
+using detail::Invalid;
+using detail::Missing;
 
-Answer ErrorAnswer(int code, std::string_view circumstance) {
-  Answer a;
-  a.code = std::to_string(code);
-  a.values = QuotedValue("NomeErro", ErrorName(code)) + " " +
-             QuotedValue("Circunstancia", SafeQuotedText(circumstance));
-  return a;
-}
-
-std::string FormatMoney(long long cents) {
-  char text[40];
-  const char* sign = cents < 0 ? "-" : "";
-  const long long a = std::llabs(cents);
-  std::snprintf(text, sizeof text, "%s%lld,%02lld", sign, a / 100, a % 100);
-  return text;
-}
-
-bool ParseDecimal(std::string_view text, int decimals, long long* out) {
-  long long whole = 0, frac = 0;
-  int fracDigits = 0;
-  bool seenSeparator = false, seenDigit = false;
-  for (char c : text) {
-    if (c == ',' || c == '.') {
-      if (seenSeparator) return false;
-      seenSeparator = true;
-    } else if (c >= '0' && c <= '9') {
-      seenDigit = true;
-      if (seenSeparator) {
-        if (++fracDigits > decimals) return false;
-        frac = frac * 10 + (c - '0');
-      } else {
-        if (whole > 1000000000LL) return false;
-        whole = whole * 10 + (c - '0');
-      }
-    } else {
-      return false;
-    }
-  }
-  if (!seenDigit) return false;
-  long long scale = 1;
-  for (int i = 0; i < decimals; ++i) scale *= 10;
-  for (int i = fracDigits; i < decimals; ++i) frac *= 10;
-  *out = whole * scale + frac;
-  return true;
-}
 
 long long Printer::TotalCents() const {
   long long t = 0;
@@ -200,77 +128,6 @@ Answer Printer::Execute(std::string_view command, const std::vector<Param>& para
   }
   if (command.empty()) return ErrorAnswer(kUnknownCommand, "Comando vazio");
   return ErrorAnswer(kUnknownCommand, "Comando " + SafeQuotedText(command) + " nao existe");
-}
-
-Answer Printer::ReadText(const std::vector<Param>& params, const DateTime&) {
-  const Param* name = Find(params, "NomeTexto");
-  if (name == nullptr) return Missing("NomeTexto");
-  std::string value;
-  if (name->value == "NumeroSerieECF") {
-    value = state_.serial;
-  } else if (name->value == "Marca") {
-    value = "TARVO";
-  } else if (name->value == "Modelo") {
-    value = "EMULADOR";
-  } else if (name->value == "Versao") {
-    value = "1.0";
-  } else {
-    return ErrorAnswer(kUnknownName, "Texto desconhecido: " + name->value);
-  }
-  Answer ok;
-  ok.values = QuotedValue("ValorTexto", SafeQuotedText(value));
-  return ok;
-}
-
-Answer Printer::ReadInteger(const std::vector<Param>& params, const DateTime&) {
-  const Param* name = Find(params, "NomeInteiro");
-  if (name == nullptr) return Missing("NomeInteiro");
-  long long value = 0;
-  if (name->value == "ECF") {
-    value = state_.ecf;
-  } else if (name->value == "COO") {
-    value = state_.coo;
-  } else if (name->value == "ContadorReducaoZ") {
-    value = state_.crz;
-  } else if (name->value == "CupomAberto") {
-    value = state_.open == Document::Receipt;
-  } else if (name->value == "ItensCupom") {
-    value = static_cast<long long>(state_.items.size());
-  } else if (name->value == "TamanhoImpressao") {
-    value = static_cast<long long>(state_.lastPrinted.size());
-  } else {
-    return ErrorAnswer(kUnknownName, "Inteiro desconhecido: " + name->value);
-  }
-  Answer ok;
-  ok.values = PlainValue("ValorInteiro", value);
-  return ok;
-}
-
-Answer Printer::ReadMoney(const std::vector<Param>& params, const DateTime&) {
-  const Param* name = Find(params, "NomeMoeda");
-  if (name == nullptr) return Missing("NomeMoeda");
-  long long value = 0;
-  if (name->value == "TotalCupom") {
-    value = TotalCents();
-  } else if (name->value == "TotalPago") {
-    value = PaidCents();
-  } else if (name->value == "GrandeTotal") {
-    value = state_.grandTotalCents;
-  } else if (name->value == "VendaBrutaDiaria") {
-    value = state_.daySalesCents;
-  } else {
-    return ErrorAnswer(kUnknownName, "Moeda desconhecida: " + name->value);
-  }
-  Answer ok;
-  ok.values = "ValorMoeda=" + FormatMoney(value);
-  return ok;
-}
-
-Answer Printer::ReadDateTime(const std::vector<Param>&, const DateTime& now) {
-  Answer ok;
-  ok.values = DateValue("Data", now.day, now.month, now.year) + " " +
-              TimeValue("Hora", now.hour, now.minute, now.second);
-  return ok;
 }
 
 Answer Printer::OpenReceipt(const std::vector<Param>& params, const DateTime& now) {
@@ -447,198 +304,6 @@ Answer Printer::Close(const std::vector<Param>& params, const DateTime&) {
   Answer ok;
   ok.values = PlainValue("COO", state_.coo) + " TotalCupom=" + FormatMoney(total);
   return ok;
-}
-
-Answer Printer::ReadPrint(const std::vector<Param>& params, const DateTime&) {
-  long long start = 0;
-  if (const Param* s = Find(params, "Inicio")) {
-    if (!ParseDecimal(s->value, 0, &start)) return Invalid("Inicio");
-  }
-  const std::string& text = state_.lastPrinted;
-  std::string_view part;
-  if (static_cast<size_t>(start) < text.size()) {
-    part = std::string_view(text).substr(static_cast<size_t>(start), kMaxPrintChunk);
-  }
-  Answer ok;
-  ok.values = "TextoImpressao=\"" + EncodePrintText(part) + "\"";
-  return ok;
-}
-
-// ---- State file -------------------------------------------------------------
-
-std::string PercentEncode(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || c == '%' || c == '|' || c == '=' || u == 0x7f) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", u);
-      out += hex;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-std::string PercentDecode(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const std::string hex(text.substr(i + 1, 2));
-      char* end = nullptr;
-      const long v = std::strtol(hex.c_str(), &end, 16);
-      if (end == hex.c_str() + 2) {
-        out.push_back(static_cast<char>(v));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(text[i]);
-  }
-  return out;
-}
-
-std::string SerializeState(const PrinterState& s) {
-  std::string out;
-  auto line = [&out](std::string_view key, std::string_view value) {
-    out.append(key).append("=").append(value).append("\n");
-  };
-  line("serial", PercentEncode(s.serial));
-  line("ecf", std::to_string(s.ecf));
-  line("coo", std::to_string(s.coo));
-  line("crz", std::to_string(s.crz));
-  line("grandTotal", std::to_string(s.grandTotalCents));
-  line("daySales", std::to_string(s.daySalesCents));
-  line("dayReceipts", std::to_string(s.dayReceipts));
-  line("open", s.open == Document::Receipt   ? "receipt"
-               : s.open == Document::Voucher ? "voucher"
-                                             : "none");
-  for (const auto& i : s.items) {
-    line("item", PercentEncode(i.code) + "|" + PercentEncode(i.description) + "|" +
-                     std::to_string(i.quantityMilli) + "|" + std::to_string(i.priceCents) + "|" +
-                     std::to_string(i.totalCents));
-  }
-  for (const auto& p : s.payments) {
-    line("payment", PercentEncode(p.method) + "|" + std::to_string(p.cents));
-  }
-  line("lastPrinted", PercentEncode(s.lastPrinted));
-  return out;
-}
-
-namespace {
-
-bool ToNumber(std::string_view text, long long* out) {
-  return tools::ParseInteger(text, std::numeric_limits<long long>::min(),
-                             std::numeric_limits<long long>::max(), out);
-}
-
-std::vector<std::string_view> Split(std::string_view text, char sep) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t at = text.find(sep, start);
-    parts.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
-    if (at == std::string_view::npos) return parts;
-    start = at + 1;
-  }
-}
-
-}  // namespace
-
-namespace {
-
-const char* ParseDocument(std::string_view value, Document* open) {
-  if (value == "receipt") {
-    *open = Document::Receipt;
-  } else if (value == "voucher") {
-    *open = Document::Voucher;
-  } else if (value == "none") {
-    *open = Document::None;
-  } else {
-    return "bad document state";
-  }
-  return nullptr;
-}
-
-const char* ParseItem(std::string_view value, std::vector<Item>* items) {
-  const auto f = Split(value, '|');
-  Item i;
-  if (f.size() != 5 || !ToNumber(f[2], &i.quantityMilli) || !ToNumber(f[3], &i.priceCents) ||
-      !ToNumber(f[4], &i.totalCents)) {
-    return "bad item";
-  }
-  i.code = PercentDecode(f[0]);
-  i.description = PercentDecode(f[1]);
-  items->push_back(i);
-  return nullptr;
-}
-
-const char* ParsePayment(std::string_view value, std::vector<Payment>* payments) {
-  const auto f = Split(value, '|');
-  Payment p;
-  if (f.size() != 2 || !ToNumber(f[1], &p.cents)) return "bad payment";
-  p.method = PercentDecode(f[0]);
-  payments->push_back(p);
-  return nullptr;
-}
-
-// Numeric keys other than these belong to the session memory or to a later
-// version; they are skipped.
-void SetNumber(std::string_view key, long long n, PrinterState* s) {
-  if (key == "ecf") {
-    s->ecf = static_cast<int>(n);
-  } else if (key == "coo") {
-    s->coo = static_cast<int>(n);
-  } else if (key == "crz") {
-    s->crz = static_cast<int>(n);
-  } else if (key == "grandTotal") {
-    s->grandTotalCents = n;
-  } else if (key == "daySales") {
-    s->daySalesCents = n;
-  } else if (key == "dayReceipts") {
-    s->dayReceipts = static_cast<int>(n);
-  }
-}
-
-// One "key=value" line into the state: null, or what is wrong with it.
-const char* ParseStateLine(std::string_view key, std::string_view value, PrinterState* s) {
-  long long n = 0;
-  if (key == "serial") {
-    s->serial = PercentDecode(value);
-  } else if (key == "lastPrinted") {
-    s->lastPrinted = PercentDecode(value);
-  } else if (key == "open") {
-    return ParseDocument(value, &s->open);
-  } else if (key == "item") {
-    return ParseItem(value, &s->items);
-  } else if (key == "payment") {
-    return ParsePayment(value, &s->payments);
-  } else if (ToNumber(value, &n)) {
-    SetNumber(key, n, s);
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-bool ParseState(std::string_view text, PrinterState* state, std::string* error) {
-  PrinterState s;
-  int lineNo = 0;
-  for (std::string_view line : Split(text, '\n')) {
-    ++lineNo;
-    if (line.empty() || line[0] == '#') continue;
-    const size_t eq = line.find('=');
-    const char* wrong = eq == std::string_view::npos
-                            ? "no '='"
-                            : ParseStateLine(line.substr(0, eq), line.substr(eq + 1), &s);
-    if (wrong != nullptr) {
-      *error = "line " + std::to_string(lineNo) + ": " + wrong;
-      return false;
-    }
-  }
-  *state = std::move(s);
-  return true;
 }
 
 }  // namespace tarvo::emu
