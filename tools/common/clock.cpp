@@ -1,13 +1,13 @@
 #include "common/clock.h"
 
-#include <time.h>
+#include <chrono>
 
 namespace tarvo::tools {
 
 int64_t MonotonicUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace tarvo::tools

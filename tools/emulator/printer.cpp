@@ -11,7 +11,6 @@ namespace tarvo::emu {
 
 namespace {
 
-
 std::string Padded(int n, int width) {
   char text[32];
   std::snprintf(text, sizeof text, "%0*d", width, n);
@@ -52,7 +51,6 @@ std::string Printable(std::string_view text) {
 using detail::Find;
 using detail::Invalid;
 using detail::Missing;
-
 
 long long Printer::TotalCents() const {
   long long t = 0;

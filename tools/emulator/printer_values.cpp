@@ -27,7 +27,6 @@ Answer Invalid(std::string_view name) {
   return ErrorAnswer(kBadParam, "Valor invalido para " + std::string(name));
 }
 
-
 }  // namespace detail
 
 const char* ErrorName(int code) {

@@ -61,6 +61,7 @@ class Session {
   void SetIdentity(const std::string& serial, long ecf) { printer_.SetIdentity(serial, ecf); }
 
   Faults& GetFaults() { return faults_; }
+  const Faults& GetFaults() const { return faults_; }
   const Printer& GetPrinter() const { return printer_; }
 
   // The state file: the printer's state and the memory of the last answer.

@@ -1,0 +1,51 @@
+# The tools' platform layer and the printer emulator (tarvo-emu), on Linux
+# and, cross-compiled with MinGW-w64, on Windows (tarvo-emu.exe). Included
+# by tools/CMakeLists.txt; on Windows that file includes only this.
+
+# What the tools need of the system, one file per platform.
+if(WIN32)
+  add_library(tarvo_tools_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/../platform/win32.cpp)
+  target_link_libraries(tarvo_tools_platform PUBLIC ws2_32)
+else()
+  add_library(tarvo_tools_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/../platform/posix.cpp)
+endif()
+target_include_directories(tarvo_tools_platform PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
+target_compile_options(tarvo_tools_platform PRIVATE ${TARVO_WARNINGS})
+
+# The emulator as a library: protocol, printer, session and the network
+# port's server are objects over bytes with no I/O; the lines and the loop
+# reach the system only through the platform layer.
+add_library(tarvo_emulator STATIC
+  emulator/protocol.cpp
+  emulator/printer.cpp
+  emulator/printer_reads.cpp
+  emulator/printer_state.cpp
+  emulator/printer_values.cpp
+  emulator/session.cpp
+  emulator/port_server.cpp
+  emulator/lines.cpp
+  emulator/emulator.cpp
+  emulator/options.cpp
+  emulator/usage.cpp)
+target_include_directories(tarvo_emulator PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..
+  ${TARVO_GENERATED_DIR})
+target_compile_options(tarvo_emulator PRIVATE ${TARVO_WARNINGS})
+# tarvo_common: the driver's own Telnet parser and encoders (serial/rfc2217).
+target_link_libraries(tarvo_emulator PUBLIC tarvo_tools_common tarvo_tools_platform tarvo_common)
+
+add_executable(tarvo-emu emulator/main.cpp)
+target_compile_options(tarvo-emu PRIVATE ${TARVO_WARNINGS})
+target_link_libraries(tarvo-emu PRIVATE tarvo_emulator)
+
+if(TARVO_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(tarvo_emulator_tests
+    emulator/tests/protocol_test.cpp
+    emulator/tests/printer_test.cpp
+    emulator/tests/session_test.cpp
+    emulator/tests/port_server_test.cpp)
+  target_compile_options(tarvo_emulator_tests PRIVATE ${TARVO_WARNINGS})
+  target_link_libraries(tarvo_emulator_tests PRIVATE tarvo_emulator GTest::gtest_main)
+  gtest_discover_tests(tarvo_emulator_tests DISCOVERY_TIMEOUT 60)
+endif()
