@@ -196,10 +196,13 @@ int Emulator::Run(platform::Handle control, platform::Handle ack) {
     // them, so that a fault armed before a request was sent applies to
     // that request even when both arrived since the last wait.
     if (control != platform::kNoHandle && !Control(control, ack)) control = platform::kNoHandle;
+    // Reading comes before accepting: a client that closed and connected
+    // again at once must find its old connection noticed as ended, not be
+    // refused as a second client.
+    ReadLine();
     std::string log;
     line_->Turn(&log);
     Log(log);
-    ReadLine();
     if (session_->InFrame() && tools::MonotonicMs() - lastByteMs_ > 1000) {
       session_->ResetFraming();
     }
