@@ -6,7 +6,10 @@
 #     wine32:i386, found out with a tiny probe), the i686 build's whole test
 #     suite under 32-bit Wine;
 #   - the 64-bit build of the same sources (the release's x64 tarvo.dll):
-#     the same static checks, and its whole test suite under wine64.
+#     the same static checks, and its whole test suite under wine64;
+#   - the emulator tarvo-emu.exe of both builds: it imports only system
+#     DLLs, and each suite serves a sale with it under Wine (--listen) to
+#     the Linux tarvo beside EMULATOR.
 # A suite covers the unit suites on the simulated line, the Win32 layer
 # against pseudo-terminals mapped as COM ports, and a host loading the DLL.
 # Wine runs in a fresh prefix in a temporary directory, removed at the end;
@@ -15,7 +18,8 @@
 #
 # Usage: scripts/windows-check.sh WIN32_BUILD_DIR WIN64_BUILD_DIR [JOBS [EMULATOR]]
 # EMULATOR: tarvo-emu of a Linux build; when it exists, a host also runs a
-# sale on it through each DLL whose suite runs.
+# sale on it through each DLL whose suite runs, and the Linux tarvo beside
+# it runs one on tarvo-emu.exe.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
@@ -70,6 +74,8 @@ cmake -S . -B "$build32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 cmake --build "$build32" -j "$jobs"
 python3 tests/windows/check_dll.py --objdump i686-w64-mingw32-objdump \
   --def src/driver/tarvo.def "$build32/tarvo.dll"
+python3 tests/windows/check_exe.py --objdump i686-w64-mingw32-objdump --machine i386 \
+  "$build32/tools/tarvo-emu.exe"
 
 # TARVO_TESTS is always given: a build directory that make package-windows
 # made first has it OFF in its cache, and its suite would then find no tests.
@@ -78,6 +84,8 @@ cmake -S . -B "$build64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
 cmake --build "$build64" -j "$jobs"
 python3 tests/windows/check_dll.py --objdump x86_64-w64-mingw32-objdump \
   --def src/driver/tarvo.def "$build64/tarvo.dll"
+python3 tests/windows/check_exe.py --objdump x86_64-w64-mingw32-objdump --machine x86-64 \
+  "$build64/tools/tarvo-emu.exe"
 ctest --test-dir "$build64" --no-tests=error --output-on-failure -j "$jobs"
 
 # One suite after the other: both use the prefix's COM ports.

@@ -38,8 +38,11 @@ target_compile_options(tarvo-emu PRIVATE ${TARVO_WARNINGS})
 target_link_libraries(tarvo-emu PRIVATE tarvo_emulator)
 
 if(TARVO_TESTS)
-  find_package(GTest REQUIRED)
+  if(NOT TARGET GTest::gtest)
+    find_package(GTest REQUIRED)
+  endif()
   include(GoogleTest)
+  # The emulator's pure parts (on Windows too, under Wine).
   add_executable(tarvo_emulator_tests
     emulator/tests/protocol_test.cpp
     emulator/tests/printer_test.cpp
@@ -48,4 +51,26 @@ if(TARVO_TESTS)
   target_compile_options(tarvo_emulator_tests PRIVATE ${TARVO_WARNINGS})
   target_link_libraries(tarvo_emulator_tests PRIVATE tarvo_emulator GTest::gtest_main)
   gtest_discover_tests(tarvo_emulator_tests DISCOVERY_TIMEOUT 60)
+
+  # The command-line host of the Linux build against the emulator's
+  # --listen, its control lines on standard input: on Linux the Linux
+  # emulator; in the Windows build tarvo-emu.exe under Wine, when the Linux
+  # build (TARVO_EMULATOR, its tarvo beside it) is there.
+  find_package(Python3 COMPONENTS Interpreter)
+  set(console_test ${PROJECT_SOURCE_DIR}/tests/tools/emulator_console_test.py)
+  if(NOT WIN32 AND Python3_Interpreter_FOUND)
+    add_test(NAME emulator.cli_sale_over_listen_with_console_control
+      COMMAND Python3::Interpreter ${console_test} --cli $<TARGET_FILE:tarvo-cli> --
+              $<TARGET_FILE:tarvo-emu>)
+    set_tests_properties(emulator.cli_sale_over_listen_with_console_control PROPERTIES
+      TIMEOUT 120 LABELS listen)
+  elseif(WIN32 AND TARVO_EMULATOR)
+    get_filename_component(linux_tools ${TARVO_EMULATOR} DIRECTORY)
+  endif()
+  if(WIN32 AND TARVO_EMULATOR AND EXISTS ${linux_tools}/tarvo)
+    add_test(NAME windows.linux_cli_sale_on_tarvo_emu_exe_listen
+      COMMAND ${Python3_EXECUTABLE} ${console_test} --cli ${linux_tools}/tarvo --
+              ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:tarvo-emu>)
+    set_tests_properties(windows.linux_cli_sale_on_tarvo_emu_exe_listen PROPERTIES TIMEOUT 300)
+  endif()
 endif()

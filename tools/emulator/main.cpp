@@ -113,6 +113,9 @@ void CloseControl(const Options& options, const ControlChannel& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The frame log goes out line by line also where standard error is a
+  // file or a pipe (the C runtime on Windows buffers it there).
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   Options options;
   if (const int status = tarvo::emu::ParseOptions({argv + 1, argv + argc}, &options); status >= 0) {
     return status;
