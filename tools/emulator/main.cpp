@@ -41,7 +41,9 @@ int PrepareSession(const Options& options, Session* session, tarvo::emu::NetFaul
   for (const auto& faultText : options.faults) {
     std::string error;
     if (!tarvo::emu::ApplyControlLine(faultText, &session->GetFaults(), net, &error)) {
-      return tarvo::emu::Usage("fault '" + faultText + "': " + error);
+      std::string message = "fault '";
+      message.append(faultText).append("': ").append(error);
+      return tarvo::emu::Usage(message);
     }
   }
   return -1;

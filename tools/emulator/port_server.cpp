@@ -202,9 +202,8 @@ std::string PortServer::ModemChange() {
   const int cts = faults_->ctsOff ? 0 : 1;
   if (!comPortAgreed_ || cts == reportedCts_) return "";
   // The low bit says that CTS changed; the first report says it too.
-  const std::string bytes = ModemState(0x01);
   reportedCts_ = cts;
-  return bytes;
+  return ModemState(0x01);
 }
 
 std::string PortServer::Escape(std::string_view data) {

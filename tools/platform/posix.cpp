@@ -97,7 +97,7 @@ bool Wait(Watch* watches, size_t count, int64_t timeoutUs) {
   const int r = ppoll(fds.data(), fds.size(), timeoutUs < 0 ? nullptr : &wait, nullptr);
   if (r < 0 && errno != EINTR) return false;
   for (size_t i = 0; i < count; ++i) {
-    const short ev = r > 0 ? fds[i].revents : 0;
+    const int ev = r > 0 ? fds[i].revents : 0;
     watches[i].readable = (ev & POLLIN) != 0;
     watches[i].writable = (ev & POLLOUT) != 0;
     watches[i].hangup = (ev & (POLLHUP | POLLERR)) != 0;

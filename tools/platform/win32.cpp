@@ -40,8 +40,9 @@ bool SocketPair(SOCKET pair[2]) {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int len = sizeof a;
-  if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+  if (listener == INVALID_SOCKET ||
+      bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
     closesocket(listener);
     return false;
   }
@@ -338,10 +339,11 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
 }
 
 std::string LastErrorText() {
-  const DWORD code = WSAGetLastError() != 0 ? static_cast<DWORD>(WSAGetLastError()) : GetLastError();
+  const DWORD code =
+      WSAGetLastError() != 0 ? static_cast<DWORD>(WSAGetLastError()) : GetLastError();
   char text[256] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                 text, sizeof text, nullptr);
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                 sizeof text, nullptr);
   std::string s = text;
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
   return "error " + std::to_string(code) + (s.empty() ? "" : " (" + s + ")");
