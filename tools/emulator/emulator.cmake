@@ -67,6 +67,15 @@ if(TARVO_TESTS)
   elseif(WIN32 AND TARVO_EMULATOR)
     get_filename_component(linux_tools ${TARVO_EMULATOR} DIRECTORY)
   endif()
+  # tarvo-emu.exe serving a COM port of the Wine prefix that is a Linux
+  # pseudo-terminal, the test being the host on its other side.
+  if(WIN32)
+    add_test(NAME windows.tarvo_emu_exe_serves_a_com_port
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/emulator_com_test.py --
+              ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:tarvo-emu>)
+    set_tests_properties(windows.tarvo_emu_exe_serves_a_com_port PROPERTIES
+      RESOURCE_LOCK tarvo_wine_ports TIMEOUT 300)
+  endif()
   if(WIN32 AND TARVO_EMULATOR AND EXISTS ${linux_tools}/tarvo)
     add_test(NAME windows.linux_cli_sale_on_tarvo_emu_exe_listen
       COMMAND ${Python3_EXECUTABLE} ${console_test} --cli ${linux_tools}/tarvo --

@@ -104,13 +104,14 @@ bool Transfer(const Bridge& b, bool reading, char* buffer, DWORD size, DWORD* do
 }
 
 // File to socket, until either ends. A COM port's read returns after its
-// time-out with nothing, which is not an end.
+// time-out with nothing, which is not an end; it is read a byte at a time.
 DWORD WINAPI FileToSocket(void* arg) {
   const Bridge b = *static_cast<Bridge*>(arg);
   char buffer[512];
+  const DWORD size = b.overlapped ? 1 : sizeof buffer;
   for (;;) {
     DWORD n = 0;
-    if (!Transfer(b, true, buffer, sizeof buffer, &n)) break;
+    if (!Transfer(b, true, buffer, size, &n)) break;
     if (n == 0 && !b.overlapped) break;
     if (n > 0 && !SendAll(b.end, buffer, n)) break;
   }
@@ -149,8 +150,10 @@ Handle StartBridge(HANDLE file, bool overlapped, bool write, std::string* error)
   return AsHandle(pair[0]);
 }
 
-// 8 data bits, even parity, 1 stop bit, no flow control; a read returns as
-// soon as a byte is there, or after a second with none.
+// 8 data bits, even parity, 1 stop bit, no flow control. A read of one
+// byte returns as soon as it is there, or after a second with none: the
+// bridge reads a byte at a time (the interval time-outs that would return a
+// burst at once are not honoured by every serial driver, Wine's among them).
 bool SetUpLine(HANDLE file, long baud) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -165,7 +168,7 @@ bool SetUpLine(HANDLE file, long baud) {
   dcb.fOutxDsrFlow = FALSE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
-  COMMTIMEOUTS t{MAXDWORD, MAXDWORD, 1000, 0, 0};
+  COMMTIMEOUTS t{0, 0, 1000, 0, 0};
   return SetCommState(file, &dcb) && SetCommTimeouts(file, &t);
 }
 
