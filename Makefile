@@ -22,7 +22,7 @@ SOAK_RUNS ?= 20
 TEST_REPEAT ?=
 VERSION := $(shell sed -n 's/^project.tarvo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-.PHONY: all build test asan tsan soak check deps demo format clean package package-windows windows fuzz lint bench
+.PHONY: all build test asan tsan soak check deps demo format clean package package-windows windows fuzz lint bench mutants
 
 all: build
 
@@ -78,6 +78,13 @@ windows:
 # $(FUZZ_SECONDS) seconds (clang, libFuzzer; see docs/robustness.md).
 fuzz:
 	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
+
+# Plants the small bugs listed in tests/mutants.list one at a time in a
+# scratch copy (build-mutants/) and checks that a test catches each; fails
+# below 90 % caught or on a stale entry (docs/robustness.md). Not part of
+# make check.
+mutants:
+	scripts/mutants.py --jobs $(JOBS)
 
 # clang-tidy (.clang-tidy) and cppcheck on src/ and tools/; any finding fails.
 lint:

@@ -1,0 +1,85 @@
+// One process, many failures: what a failed open leaves behind adds up in a
+// till that runs for days. And the read path of a port opened without
+// overlapped I/O, which the driver itself does not take.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "serial/serial_port.h"
+#include "support/fresh_state.h"
+#include "support/pty.h"
+#include "support/temp_dir.h"
+#include "tarvo.h"
+
+namespace tarvo {
+namespace {
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (d != nullptr && readdir(d) != nullptr) ++n;
+  if (d != nullptr) closedir(d);
+  return n;
+}
+
+// /dev/null opens but is no terminal: the open fails after the device was
+// found. Many more such failures than the layer has device slots, each
+// leaving neither a slot nor a descriptor behind; then a real port opens,
+// through the port object and through a session.
+TEST(RepeatedFailures, FailedOpensLeakNeitherDeviceSlotsNorDescriptors) {
+  test::TempDir dir;
+  test::FreshState();
+  test::Pty pty;
+  SerialPort port;
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_NE(port.Open("/dev/null", 8192, 8192, 1), 0u);
+    EXPECT_NE(port.Open("/dev/null", 0, 0, 0), 0u);
+    EXPECT_EQ(IniciaDriver("/dev/null"), TARVO_BAD_CHANNEL);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(port.Open(pty.SlavePath().c_str(), 8192, 8192, 1), 0u);
+  port.Close();
+  EXPECT_EQ(IniciaDriver(pty.SlavePath().c_str()), 1);
+  EncerraDriver(1);
+  test::FreshState();
+}
+
+// A port opened without overlapped I/O reads synchronously, bounded by the
+// device's time-outs: in mode 1 a burst is returned once the line falls
+// silent after it; in mode 0 a read of an empty line returns at once with
+// nothing. A guard writes a byte after two seconds, so a read that would
+// wait longer ends with the wrong bytes instead of hanging the suite.
+TEST(NonOverlappedPort, ReadsEndAtTheDevicesTimeoutsNotAtTheCount) {
+  test::Pty pty;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.SlavePath().c_str(), 0, 0, 0), 0u);
+  char buf[16] = {};
+  uint32_t got = 99;
+  EXPECT_EQ(port.Read(buf, 1, &got, nullptr, 5000), 1u);  // a finite time-out needs overlapped
+  EXPECT_EQ(got, 0u);
+
+  std::thread guard([&] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    pty.WriteMaster("Z");
+  });
+  ASSERT_EQ(port.SetReadTimeouts(0), 0u);
+  EXPECT_EQ(port.Read(buf, sizeof buf, &got, nullptr, 0xFFFFFFFFu), 0u);
+  EXPECT_EQ(got, 0u);
+
+  ASSERT_EQ(port.SetReadTimeouts(1), 0u);
+  pty.WriteMaster("abc");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.Read(buf, sizeof buf, &got, nullptr, 0xFFFFFFFFu), 0u);
+  EXPECT_EQ(std::string(buf, got), "abc");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_EQ(port.Read(buf, sizeof buf, &got, nullptr, 0xFFFFFFFFu), 0u);
+  EXPECT_EQ(std::string(buf, got), "Z");
+  guard.join();
+}
+
+}  // namespace
+}  // namespace tarvo

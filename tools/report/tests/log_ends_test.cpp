@@ -1,0 +1,112 @@
+// Logs that end differently from a whole session: copied in the middle of
+// an exchange, with a line carrying markup and cp1252 text, written below
+// trace level 1 with the last operation failed. Read as a technician reads
+// them: the page tarvo report writes and the JSON it prints.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "driver/driver_state.h"
+#include "facade/fc_state.h"
+#include "report/report.h"
+#include "serial/sim/sim_line.h"
+#include "support/fresh_state.h"
+#include "support/scripted_printer.h"
+#include "support/temp_dir.h"
+#include "tarvo.h"
+#include "trace/trace.h"
+
+namespace tarvo::report {
+namespace {
+
+// The JSON tarvo report prints for one log, and its page in page.html.
+std::string ReportJson(const std::string& log) {
+  testing::internal::CaptureStdout();
+  const int status = RunReport({"--json", "-o", "page.html", log});
+  const std::string json = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, 0);
+  return json;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A log copied while the printer was still answering ends with a request
+// and no answer: that exchange has no traced end, and it is no failure.
+TEST(LogEnds, LogCopiedMidExchangeCountsNoTracedEndNotAFailure) {
+  test::TempDir dir;
+  test::WriteFile("t.txt",
+                  "Arquivo de LOG t.txt:\n\n"
+                  "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeTexto;N=\"a\";20} \n"
+                  "01/02/26 10:00:01 - EnviaComando2900 bufRx={5;0;V=\"b\";11}\n"
+                  "01/02/26 10:00:02 - EnviaComando2900 bufTx={6;LeTexto;N=\"a\";20} \n");
+  const std::string json = ReportJson("t.txt");
+  EXPECT_TRUE(Has(json, "\"exchanges\":2,")) << json;
+  EXPECT_TRUE(Has(json, "\"answered\":1,")) << json;
+  EXPECT_TRUE(Has(json, "\"failed\":0,")) << json;
+  EXPECT_TRUE(Has(json, "\"unfinished\":1,")) << json;
+  EXPECT_FALSE(Has(json, "stopped answering")) << json;
+  EXPECT_TRUE(Has(json, "\"failures\":[]")) << json;
+  // Nor is it timed among the failures.
+  const size_t times = json.find("\"failureSeconds\":[");
+  ASSERT_NE(times, std::string::npos);
+  const std::string buckets = json.substr(times + 18, json.find(']', times) - times - 18);
+  EXPECT_EQ(buckets.find_first_not_of("0,"), std::string::npos) << buckets;
+}
+
+// Whatever a line carries reaches the page as text: markup is escaped and
+// cp1252 letters become UTF-8, in a note as in a start-up's port name.
+TEST(LogEnds, MarkupAndCp1252InTheLogAreEscapedOnThePage) {
+  test::TempDir dir;
+  test::WriteFile("t.txt",
+                  "Arquivo de LOG t.txt:\n\n"
+                  "01/02/26 10:00:00 - FC_Inicializa2900 <INICIO> Porta=<u>&\xe7 Nivel Log=1\n"
+                  "01/02/26 10:00:00 - IniciaDriver2900 PortaSerial=<u>&\xe7\n"
+                  "01/02/26 10:00:00 - IniciaDriver2900 Erro [2] na inicializacao da COM "
+                  "<i>&\xe9\n");
+  const std::string json = ReportJson("t.txt");
+  const std::string page = test::ReadFile("page.html");
+  EXPECT_TRUE(Has(json, "\"kind\":\"open-failed\"")) << json;
+  EXPECT_FALSE(Has(page, "<i>"));
+  EXPECT_FALSE(Has(page, "<u>"));
+  EXPECT_FALSE(Has(page, "\xe9"));
+  EXPECT_FALSE(Has(page, "\xe7<"));
+  EXPECT_TRUE(Has(page, "&lt;i&gt;&amp;\xc3\xa9"));
+  EXPECT_TRUE(Has(page, "&lt;u&gt;&amp;\xc3\xa7"));
+  EXPECT_TRUE(Has(json, "<i>&\xc3\xa9")) << json;
+}
+
+// Below trace level 1 an answered operation leaves no exchange in the log.
+// When the last operation is the one that failed, the printer stopped
+// answering; the verdict must say so, not that failures came and went.
+TEST(LogEnds, LevelTwoLogWhoseLastOperationFailedSaysThePrinterStopped) {
+  test::TempDir dir;
+  test::FreshState();
+  sim::Reset();
+  test::ScriptedPrinter printer;
+  test::WriteFile("test.cfg", "Trace=2\n");
+  traceState.logTag = "2900";
+  traceState.nivelLog = static_cast<uint8_t>(TraceConfigRead("test"));
+  TraceLogOpen("test.txt");
+  ASSERT_EQ(IniciaDriver("COM1"), 1);
+  fcState.fcHandle = 1;
+  static FcCommand cmd;
+  printer.Reply("0", "");
+  std::strcpy(cmd.command, "AbreCupom");
+  EXPECT_EQ(FC_Operacao(0, &cmd, nullptr, nullptr), 0);
+  for (int i = 0; i < 3; ++i) printer.Ignore();
+  std::strcpy(cmd.command, "LeMoeda");
+  EXPECT_EQ(FC_Operacao(0, &cmd, nullptr, nullptr), 11010);
+  EncerraDriver(1);
+
+  const std::string json = ReportJson("test.txt");
+  EXPECT_TRUE(Has(json, "\"framesTraced\":false")) << json;
+  EXPECT_TRUE(Has(json, "\"verdict\":\"The printer stopped answering at ")) << json;
+  EXPECT_TRUE(Has(json, "the last 3 exchanges failed (no answer)")) << json;
+  test::FreshState();
+}
+
+}  // namespace
+}  // namespace tarvo::report
