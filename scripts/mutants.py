@@ -214,7 +214,7 @@ def main():
     ap.add_argument("--full-jobs", type=int, default=4,
                     help="ctest jobs for the whole suite (its tests mostly wait)")
     ap.add_argument("--threshold", type=float, default=90.0)
-    ap.add_argument("--test-timeout", type=int, default=120)
+    ap.add_argument("--test-timeout", type=int, default=60)
     ap.add_argument("--only", default="", help="comma-separated mutant names")
     ap.add_argument("--prepare-only", action="store_true",
                     help="copy the tree and configure its build, nothing more")

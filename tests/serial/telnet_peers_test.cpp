@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/net_client.h"
@@ -30,6 +31,8 @@ Bytes ComPort(uint8_t command, const Bytes& value) {
 class Peer final : public NetSocket {
  public:
   struct Options {
+    Options(Bytes g, bool answerEvery = true)  // NOLINT: built from a greeting
+        : greeting(std::move(g)), answerEveryOption(answerEvery) {}
     Bytes greeting;                 // sent on connect, unasked
     bool answerEveryOption = true;  // DO -> WILL, WILL -> DO, every time
     Bytes extraAck;                 // appended to SET-DATASIZE's acknowledgement
@@ -37,6 +40,7 @@ class Peer final : public NetSocket {
     uint32_t latencyMs = 1;
   };
   explicit Peer(Options o) : o_(std::move(o)) {}
+  explicit Peer(const Bytes& greeting) : Peer(Options(greeting)) {}
 
   uint32_t Connect(const char*, uint16_t, uint32_t) override {
     Queue(o_.greeting, now_);
@@ -144,7 +148,7 @@ std::string Drain(Client& client, Peer& peer, uint32_t ms) {
 // A peer that answers every DO with WILL and every WILL with DO, agreed or
 // not: a client that answered each of them again would never stop.
 TEST(TelnetPeers, ReacknowledgingPeerGetsEachOptionAgreedOnce) {
-  Peer peer({kGreeting});
+  Peer peer(kGreeting);
   static Client client;
   ASSERT_EQ(client.Open(&peer, Address()), 0u);
   Drain(client, peer, 500);
@@ -173,14 +177,14 @@ TEST(TelnetPeers, PeerSayingWontForItselfStillServesThePort) {
 // match.
 TEST(TelnetPeers, AcknowledgementOfTheWrongLengthFailsTheSettings) {
   {
-    Peer peer({kGreeting});
+    Peer peer(kGreeting);
     static Client client;
     ASSERT_EQ(client.Open(&peer, Address()), 0u);
     EXPECT_EQ(client.SetLine(115200, 8, 2, 0), 0u);  // the well-behaved answer
     client.Close();
   }
   {
-    Peer::Options o{kGreeting};
+    Peer::Options o(kGreeting);
     o.shortBaudAck = true;  // 00 01 C2 for 00 01 C2 00
     Peer peer(o);
     static Client client;
@@ -189,7 +193,7 @@ TEST(TelnetPeers, AcknowledgementOfTheWrongLengthFailsTheSettings) {
     client.Close();
   }
   {
-    Peer::Options o{kGreeting};
+    Peer::Options o(kGreeting);
     o.extraAck = {0};  // 08 00 for 08
     Peer peer(o);
     static Client client;
@@ -203,7 +207,7 @@ TEST(TelnetPeers, AcknowledgementOfTheWrongLengthFailsTheSettings) {
 // bits (0 one, 1 one and a half, 2 two) reach the server in the wire's own
 // codes, which a peer that acknowledges whatever it is asked can't check.
 TEST(TelnetPeers, EveryParityAndStopSizeReachesThePeerInTheWiresCodes) {
-  Peer peer({kGreeting});
+  Peer peer(kGreeting);
   static Client client;
   ASSERT_EQ(client.Open(&peer, Address()), 0u);
   const uint8_t wireStop[] = {1, 3, 2};
@@ -223,7 +227,7 @@ TEST(TelnetPeers, EveryParityAndStopSizeReachesThePeerInTheWiresCodes) {
 // the bytes still on their way (they come before the purge's
 // acknowledgement); data sent after the purge is kept.
 TEST(TelnetPeers, DataArrivingJustBeforeThePurgeIsGoneAfterIt) {
-  Peer peer({kGreeting});
+  Peer peer(kGreeting);
   static Client client;
   ASSERT_EQ(client.Open(&peer, Address()), 0u);
   peer.Queue({'{', 'o', 'l', 'd'}, peer.Now());  // already there, not yet read
