@@ -97,7 +97,7 @@ def sync_tree(scratch):
         if os.path.exists(dst) and filecmp.cmp(src, dst, shallow=False):
             continue
         os.makedirs(os.path.dirname(dst), exist_ok=True)
-        shutil.copy2(src, dst)
+        shutil.copy(src, dst)  # a new mtime, so that the build sees the change
     # Files deleted from the tree go from the copy too (not the build dir).
     for root, dirs, files in os.walk(scratch):
         dirs[:] = [d for d in dirs if not (root == scratch and d.startswith("build"))
@@ -201,9 +201,21 @@ class Gate:
         targets = sorted({t for m in mutants for t in m["targets"]})
         if self.cmake_build(targets) != 0:
             sys.exit(f"mutants: the unmutated tree does not build (see {self.log})")
-        regex = "|".join(f"({m['tests']})" for m in mutants if m.get("tests"))
-        if regex and self.ctest(regex, self.args.full_jobs) != 0:
-            sys.exit(f"mutants: the unmutated tree fails the named tests (see {self.log})")
+        # ctest's regular expressions take few groups: the usual forms ^Name
+        # and ^(A|B) are merged into one, any other runs on its own.
+        names, others = set(), set()
+        for m in mutants:
+            r = m.get("tests", "")
+            if r.startswith("^(") and r.endswith(")") and "(" not in r[2:-1]:
+                names.update(r[2:-1].split("|"))
+            elif r.startswith("^") and r[1:].isidentifier():
+                names.add(r[1:])
+            elif r:
+                others.add(r)
+        regexes = sorted(others) + (["^(" + "|".join(sorted(names)) + ")"] if names else [])
+        for regex in regexes:
+            if self.ctest(regex, self.args.full_jobs) != 0:
+                sys.exit(f"mutants: the unmutated tree fails {regex} (see {self.log})")
 
 
 def main():
@@ -226,6 +238,9 @@ def main():
     mutants, problems = read_list(args.list)
     if args.only:
         wanted = set(args.only.split(","))
+        unknown = wanted - {m["name"] for m in mutants}
+        if unknown:
+            sys.exit(f"mutants: not in {args.list}: {', '.join(sorted(unknown))}")
         mutants = [m for m in mutants if m["name"] in wanted]
     gate = Gate(args)
     if os.path.exists(gate.log):
