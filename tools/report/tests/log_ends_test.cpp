@@ -34,14 +34,18 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 // A log copied while the printer was still answering ends with a request
-// and no answer: that exchange has no traced end, and it is no failure.
+// and no answer (here only a stale one, discarded): that exchange has no
+// traced end, and it is no failure.
 TEST(LogEnds, LogCopiedMidExchangeCountsNoTracedEndNotAFailure) {
   test::TempDir dir;
   test::WriteFile("t.txt",
                   "Arquivo de LOG t.txt:\n\n"
                   "01/02/26 10:00:00 - EnviaComando2900 bufTx={5;LeTexto;N=\"a\";20} \n"
                   "01/02/26 10:00:01 - EnviaComando2900 bufRx={5;0;V=\"b\";11}\n"
-                  "01/02/26 10:00:02 - EnviaComando2900 bufTx={6;LeTexto;N=\"a\";20} \n");
+                  "01/02/26 10:00:02 - EnviaComando2900 bufTx={6;LeTexto;N=\"a\";20} \n"
+                  "01/02/26 10:00:03 - EnviaComando2900 bufRx={5;0;V=\"b\";11}\n"
+                  "01/02/26 10:00:03 - EnviaComando2900 IdCmdRecebido=5 IdCmdEnviado=6 "
+                  "bDescartaResp=1\n");
   const std::string json = ReportJson("t.txt");
   EXPECT_TRUE(Has(json, "\"exchanges\":2,")) << json;
   EXPECT_TRUE(Has(json, "\"answered\":1,")) << json;
@@ -54,6 +58,25 @@ TEST(LogEnds, LogCopiedMidExchangeCountsNoTracedEndNotAFailure) {
   ASSERT_NE(times, std::string::npos);
   const std::string buckets = json.substr(times + 18, json.find(']', times) - times - 18);
   EXPECT_EQ(buckets.find_first_not_of("0,"), std::string::npos) << buckets;
+}
+
+// When failures came and went, the verdict points at the most frequent
+// kind: where a technician should look first.
+TEST(LogEnds, VerdictAfterFailuresThatCameAndWentNamesTheMostFrequentKind) {
+  test::TempDir dir;
+  test::WriteFile("t.txt",
+                  "Arquivo de LOG t.txt:\n\n"
+                  "01/02/26 10:00:00 - EnviaComando2900 bufTx={1;LeTexto;;14} \n"
+                  "01/02/26 10:00:05 - EnviaComando2900 retRead=1460 bRetrans=0 dwRead=0\n"
+                  "01/02/26 10:00:06 - EnviaComando2900 bufTx={2;LeTexto;;14} \n"
+                  "01/02/26 10:00:06 - EnviaComando2900 Ret=0 CRCREC=20 CRCCALC=21 bRetrans=0\n"
+                  "01/02/26 10:00:07 - EnviaComando2900 bufTx={3;LeTexto;;14} \n"
+                  "01/02/26 10:00:07 - EnviaComando2900 Ret=0 CRCREC=20 CRCCALC=21 bRetrans=0\n"
+                  "01/02/26 10:00:08 - EnviaComando2900 bufTx={4;LeTexto;;14} \n"
+                  "01/02/26 10:00:08 - EnviaComando2900 bufRx={4;0;;8}\n");
+  const std::string json = ReportJson("t.txt");
+  EXPECT_TRUE(Has(json, "\"verdict\":\"Failures came and went")) << json;
+  EXPECT_TRUE(Has(json, "the most frequent: damaged answer (2)")) << json;
 }
 
 // Whatever a line carries reaches the page as text: markup is escaped and
