@@ -31,7 +31,7 @@ Bytes ComPort(uint8_t command, const Bytes& value) {
 class Peer final : public NetSocket {
  public:
   struct Options {
-    Options(Bytes g, bool answerEvery = true)  // NOLINT: built from a greeting
+    explicit Options(Bytes g, bool answerEvery = true)
         : greeting(std::move(g)), answerEveryOption(answerEvery) {}
     Bytes greeting;                 // sent on connect, unasked
     bool answerEveryOption = true;  // DO -> WILL, WILL -> DO, every time
@@ -67,7 +67,7 @@ class Peer final : public NetSocket {
   uint64_t NowMs() override { return now_; }
   uint32_t Code(Failure f) override { return 100 + static_cast<uint32_t>(f); }
 
-  // Bytes that reach the client `inMs` from now.
+  // Bytes that reach the client at the time `at`.
   void Queue(const Bytes& b, uint64_t at) {
     for (uint8_t byte : b) inbox_.push_back({at, byte});
   }
@@ -164,9 +164,9 @@ TEST(TelnetPeers, ReacknowledgingPeerGetsEachOptionAgreedOnce) {
 // will not itself act as a Com Port client (WONT 44), nor suppress go-ahead,
 // still serves the port.
 TEST(TelnetPeers, PeerSayingWontForItselfStillServesThePort) {
-  Peer peer({{kIac, kWont, kOptionComPort, kIac, kWont, kOptionSuppressGoAhead, kIac, kDo,
-              kOptionComPort},
-             false});
+  Peer peer(Peer::Options(
+      {kIac, kWont, kOptionComPort, kIac, kWont, kOptionSuppressGoAhead, kIac, kDo, kOptionComPort},
+      false));
   static Client client;
   EXPECT_EQ(client.Open(&peer, Address()), 0u);
   client.Close();
