@@ -80,7 +80,8 @@ TEST(LogEnds, VerdictAfterFailuresThatCameAndWentCountsEachKindOfFailure) {
 }
 
 // Whatever a line carries reaches the page as text: markup is escaped and
-// cp1252 letters become UTF-8, in a note as in a start-up's port name.
+// cp1252 letters become UTF-8, in a start-up's port name as in a line the
+// report shows as it stands.
 TEST(LogEnds, MarkupAndCp1252InTheLogAreEscapedOnThePage) {
   test::TempDir dir;
   test::WriteFile("t.txt",
@@ -91,7 +92,6 @@ TEST(LogEnds, MarkupAndCp1252InTheLogAreEscapedOnThePage) {
                   "<i>&\xe9\n");
   const std::string json = ReportJson("t.txt");
   const std::string page = test::ReadFile("page.html");
-  EXPECT_TRUE(Has(json, "\"kind\":\"open-failed\"")) << json;
   EXPECT_FALSE(Has(page, "<i>"));
   EXPECT_FALSE(Has(page, "<u>"));
   EXPECT_FALSE(Has(page, "\xe9"));
