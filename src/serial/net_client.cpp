@@ -198,6 +198,7 @@ void Client::HandleComPort(const Event& e) {
     Expected& x = telnet_.expected[i];
     if (x.answered || x.command + kServerOffset != e.command) continue;
     x.answered = true;
+    if (x.command == kPurgeData) DropData();
     x.matched = x.anyValue || (!e.truncated && e.length == x.length &&
                                std::memcmp(e.value, x.value, x.length) == 0);
     return;
@@ -308,12 +309,25 @@ uint32_t Client::Escape(sys::Escape code) {
   return socket_->Code(Failure::BadValue);
 }
 
+// Data the device sent before the server purged it may still be on its way
+// when the request leaves: it arrives before the acknowledgement, which
+// drops it (HandleComPort). Without an acknowledgement in kAckMs, what came
+// meanwhile is dropped all the same and the purge counts as done.
 uint32_t Client::Purge() {
+  if (uint32_t code = Pump(0)) return code;
   const uint8_t both = kPurgeBoth;
+  telnet_.expectedCount = 0;
+  Expect(kPurgeData, &both, 1, true);
   uint8_t bytes[16];
-  uint32_t code = SendRaw(bytes, EncodeComPort(kPurgeData, &both, 1, bytes, sizeof bytes));
-  if (code == 0) code = Pump(0);
+  if (uint32_t code = SendRaw(bytes, EncodeComPort(kPurgeData, &both, 1, bytes, sizeof bytes))) {
+    return code;
+  }
   DropData();
+  const uint32_t code = AwaitAnswers(socket_->NowMs() + kAckMs);
+  if (code == socket_->Code(Failure::TimedOut)) {
+    DropData();
+    return 0;
+  }
   return code;
 }
 

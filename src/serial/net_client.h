@@ -120,7 +120,8 @@ class Client {
   // (ser2net sends none for DTR and RTS on a device without modem lines,
   // and answers BREAK off with the value of BREAK on).
   uint32_t Escape(sys::Escape code);
-  // PURGE-DATA for both directions, and drops the data already received.
+  // PURGE-DATA for both directions; drops the data received before the
+  // server's acknowledgement (awaited for at most kAckMs).
   uint32_t Purge();
   // The modem status bits (CTS 0x10, DSR 0x20, ...) as the server last
   // reported them; CTS and DSR on while it never did, or when the URL says

@@ -46,8 +46,9 @@ class Peer final : public NetSocket {
     Queue(o_.greeting, now_);
     return 0;
   }
-  uint32_t Send(const uint8_t* data, size_t count) override {
+  uint32_t Send(const uint8_t* data, size_t count, uint32_t, size_t* sent) override {
     for (size_t i = 0; i < count; ++i) React(parser_.Feed(data[i]));
+    *sent = count;
     return 0;
   }
   uint32_t Receive(uint8_t* buffer, size_t room, size_t* got, uint32_t timeoutMs) override {
@@ -135,7 +136,14 @@ Url Address() {
 // as the device asks the client for them.
 uint32_t SetLine(Client& client, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                  uint8_t stopBits) {
-  return client.SetLine(baudRate, byteSize, parity, stopBits);
+  sys::Dcb dcb{};
+  dcb.baudRate = baudRate;
+  dcb.byteSize = byteSize;
+  dcb.parity = parity;
+  dcb.stopBits = stopBits;
+  LineSettings settings;
+  if (!SettingsFromDcb(dcb, &settings)) return 0xBAD;
+  return client.SetLine(settings);
 }
 
 std::string Drain(Client& client, Peer& peer, uint32_t ms) {
