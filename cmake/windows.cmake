@@ -35,6 +35,7 @@ target_link_libraries(tarvo_win32 PUBLIC tarvo_common tarvo_core advapi32 user32
 # The simulated line for tests; files and the time of day stay real.
 add_library(tarvo_sim STATIC
   src/serial/sim/sim_line.cpp
+  src/serial/sim/sim_system.cpp
   src/serial/win32/files.cpp)
 tarvo_library_target(tarvo_sim)
 target_link_libraries(tarvo_sim PUBLIC tarvo_common)
