@@ -3,7 +3,8 @@
 #   WIN32_BUILD_DIR/tarvo-<version>-win32.zip
 # holding, in its top folder, the 32-bit DLL (the one Delphi 7 and every
 # 32-bit host loads) with its import library and .def, the header, the
-# bindings (the Java one in java/) and the printer emulator tarvo-emu.exe
+# bindings (the Java one in java/), the command-line host tarvo.exe (the
+# library linked in) and the printer emulator tarvo-emu.exe
 # (32-bit, system imports only), and in x64/ the 64-bit DLL with its own
 # import library and .def (for 64-bit processes). Both DLLs pass the static
 # export check first.
@@ -23,7 +24,7 @@ configure() {
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "${fresh[@]}" > /dev/null
 }
 configure "$build" cmake/mingw-i686.cmake
-cmake --build "$build" -j "$jobs" --target tarvo tarvo-emu
+cmake --build "$build" -j "$jobs" --target tarvo tarvo-emu tarvo-cli
 configure "$build64" cmake/mingw-x86_64.cmake
 cmake --build "$build64" -j "$jobs" --target tarvo
 python3 tests/windows/check_dll.py --objdump i686-w64-mingw32-objdump \
@@ -31,13 +32,13 @@ python3 tests/windows/check_dll.py --objdump i686-w64-mingw32-objdump \
 python3 tests/windows/check_dll.py --objdump x86_64-w64-mingw32-objdump \
   --def src/driver/tarvo.def "$build64/tarvo.dll"
 python3 tests/windows/check_exe.py --objdump i686-w64-mingw32-objdump --machine i386 \
-  "$build/tools/tarvo-emu.exe"
+  "$build/tools/tarvo-emu.exe" "$build/tools/tarvo.exe"
 version=$(sed -n 's/^project(tarvo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 stage="$build/tarvo-$version-win32"
 rm -rf "$stage"
 mkdir -p "$stage/x64"
-cp "$build/tarvo.dll" "$build/libtarvo.dll.a" "$build/tools/tarvo-emu.exe" \
+cp "$build/tarvo.dll" "$build/libtarvo.dll.a" "$build/tools/tarvo-emu.exe" "$build/tools/tarvo.exe" \
   src/driver/tarvo.def include/tarvo.h \
   bindings/pascal/tarvo.pas bindings/python/tarvo.py bindings/dotnet/Tarvo.cs "$stage/"
 cp bindings/dotnet/examples/Venda.cs "$stage/"
@@ -54,7 +55,7 @@ cp bindings/java/README-windows.txt "$stage/java/README.txt"
 cp "$build64/tarvo.dll" "$build64/libtarvo.dll.a" "$build64/tarvo.def" "$stage/x64/"
 cp packaging/windows/README-windows.txt "$stage/README.txt"
 i686-w64-mingw32-strip --strip-debug "$stage/tarvo.dll"
-i686-w64-mingw32-strip --strip-debug "$stage/tarvo-emu.exe"
+i686-w64-mingw32-strip --strip-debug "$stage/tarvo-emu.exe" "$stage/tarvo.exe"
 x86_64-w64-mingw32-strip --strip-debug "$stage/x64/tarvo.dll"
 (cd "$build" && rm -f "tarvo-$version-win32.zip" &&
   cmake -E tar cf "tarvo-$version-win32.zip" --format=zip "tarvo-$version-win32")
@@ -62,7 +63,7 @@ x86_64-w64-mingw32-strip --strip-debug "$stage/x64/tarvo.dll"
 python3 - "$build/tarvo-$version-win32.zip" <<'PY'
 import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
-wanted = ("tarvo.dll", "tarvo-emu.exe", "x64/tarvo.dll")
+wanted = ("tarvo.dll", "tarvo-emu.exe", "tarvo.exe", "x64/tarvo.dll")
 missing = [w for w in wanted if not any(n.endswith("/" + w) for n in names)]
 if missing:
     sys.exit(f"the zip lacks {missing}")

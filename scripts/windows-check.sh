@@ -9,7 +9,10 @@
 #     the same static checks, and its whole test suite under wine64;
 #   - the emulator tarvo-emu.exe of both builds: it imports only system
 #     DLLs, and each suite serves a sale with it under Wine (--listen) to
-#     the Linux tarvo beside EMULATOR.
+#     the Linux tarvo beside EMULATOR;
+#   - the command-line host tarvo.exe of both builds: it imports only
+#     system DLLs, and each suite runs it under Wine (sales on COM5 served
+#     by EMULATOR, why, ports, trace and report, its platform layer).
 # A suite covers the unit suites on the simulated line, the Win32 layer
 # against pseudo-terminals mapped as COM ports, and a host loading the DLL.
 # Wine runs in a fresh prefix in a temporary directory, removed at the end;
@@ -75,7 +78,7 @@ cmake --build "$build32" -j "$jobs"
 python3 tests/windows/check_dll.py --objdump i686-w64-mingw32-objdump \
   --def src/driver/tarvo.def "$build32/tarvo.dll"
 python3 tests/windows/check_exe.py --objdump i686-w64-mingw32-objdump --machine i386 \
-  "$build32/tools/tarvo-emu.exe"
+  "$build32/tools/tarvo-emu.exe" "$build32/tools/tarvo.exe"
 
 # TARVO_TESTS is always given: a build directory that make package-windows
 # made first has it OFF in its cache, and its suite would then find no tests.
@@ -85,7 +88,7 @@ cmake --build "$build64" -j "$jobs"
 python3 tests/windows/check_dll.py --objdump x86_64-w64-mingw32-objdump \
   --def src/driver/tarvo.def "$build64/tarvo.dll"
 python3 tests/windows/check_exe.py --objdump x86_64-w64-mingw32-objdump --machine x86-64 \
-  "$build64/tools/tarvo-emu.exe"
+  "$build64/tools/tarvo-emu.exe" "$build64/tools/tarvo.exe"
 ctest --test-dir "$build64" --no-tests=error --output-on-failure -j "$jobs"
 
 # One suite after the other: both use the prefix's COM ports.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Static checks of a Windows program of the release (tarvo-emu.exe), made
+"""Static checks of a Windows program of the release (tarvo-emu.exe, tarvo.exe), made
 without running it: it is a program (not a DLL) for the expected machine,
 and it imports only system DLLs and the C runtime msvcrt, so that it runs
 from the zip on a bare Windows with nothing installed beside it.
@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "user32.dll", "ws2_32.dll", "msvcrt.dll",
-                   "setupapi.dll", "rstrtmgr.dll"}
+                   "setupapi.dll", "rstrtmgr.dll", "shell32.dll"}
 
 
 def check(objdump, machine, path):

@@ -1,13 +1,13 @@
 #include "cli/driver_open.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "common/safe_file.h"
 #include "common/text.h"
+#include "platform/host.h"
 #include "tarvo.h"
 #include "trace/trace_env.h"
 #include "trace/trace_lines.h"
@@ -43,25 +43,30 @@ void ReadTrace(const std::string& log, OpenAttempt* a) {
 
 OpenAttempt OpenThroughDriver(const std::string& port) {
   OpenAttempt a;
-  // A short directory: TARVO_TRACE takes a base name of 47 characters.
-  char dir[] = "/tmp/tarvo-open.XXXXXX";
-  const bool traced = mkdtemp(dir) != nullptr;
+  // TARVO_TRACE takes a base name of 47 characters: without a short enough
+  // directory the open is not traced, and its code is not known.
+  const std::string dir = platform::MakeTemporaryDirectory("tarvo-open.");
+  const bool traced = !dir.empty() && dir.size() + 5 <= kTraceEnvMaxBase;
   const char* before = std::getenv(kTraceEnvName);
   const std::string saved = before != nullptr ? before : "";
-  const std::string base = std::string(dir) + "/open";
-  if (traced) setenv(kTraceEnvName, ("1:" + base).c_str(), 1);
+  const std::string base = dir + "/open";
+  if (traced) platform::SetEnvironment(kTraceEnvName, "1:" + base);
   const int handle = IniciaDriver(port.c_str());
   a.opened = handle == TARVO_OK_HANDLE;
   if (a.opened) EncerraDriver(handle);
   if (before != nullptr) {
-    setenv(kTraceEnvName, saved.c_str(), 1);
+    platform::SetEnvironment(kTraceEnvName, saved);
   } else {
-    unsetenv(kTraceEnvName);
+    platform::UnsetEnvironment(kTraceEnvName);
   }
-  if (!traced) return a;
+  std::error_code ignored;
+  if (!traced) {
+    if (!dir.empty()) std::filesystem::remove(dir, ignored);
+    return a;
+  }
   ReadTrace(base + ".txt", &a);
   tools::RemoveRegularFile(base + ".txt");
-  rmdir(dir);
+  std::filesystem::remove(dir, ignored);
   return a;
 }
 

@@ -1,15 +1,10 @@
 // tarvo: runs printer commands through the driver library's exported calls
 // (include/tarvo.h) and prints what the printer answered.
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -25,6 +20,7 @@
 #include "cli/wait_notice.h"
 #include "cli/why.h"
 #include "common/escape.h"
+#include "platform/host.h"
 #include "report/report.h"
 #include "tarvo.h"
 #include "tarvo_version.h"
@@ -37,12 +33,7 @@ using tarvo::cli::Fail;
 using tarvo::cli::Options;
 
 bool ReadAll(const std::string& path, std::string* out) {
-  if (path == "-") {
-    std::stringstream s;
-    s << std::cin.rdbuf();
-    *out = s.str();
-    return !std::cin.bad();
-  }
+  if (path == "-") return tarvo::platform::ReadInput(out);
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::stringstream s;
@@ -53,15 +44,10 @@ bool ReadAll(const std::string& path, std::string* out) {
 
 std::vector<std::string> FilesEndingWith(const std::string& dir, const std::string& suffix) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string n = e->d_name;
-      if (n.size() > suffix.size() &&
-          n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        names.push_back(n);
-      }
-    }
-    closedir(d);
+  std::error_code e;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, e)) {
+    const std::string n = entry.path().filename().string();
+    if (n.size() > suffix.size() && n.ends_with(suffix)) names.push_back(n);
   }
   return names;
 }
@@ -80,7 +66,7 @@ void ShowTrace(const std::string& dir) {
     if (!ReadAll(path, &content)) continue;
     // The log holds the printer's bytes: on a terminal its control
     // characters are escaped, a pipe or a file gets the log unchanged.
-    if (isatty(STDERR_FILENO) == 1) {
+    if (tarvo::platform::IsTerminal(stderr)) {
       content = tarvo::tools::Escape(content, tarvo::tools::EscapeStyle::TerminalRaw);
     }
     std::fprintf(stderr, "==> %s/%s <==\n%s", dir.c_str(), name.c_str(), content.c_str());
@@ -89,21 +75,14 @@ void ShowTrace(const std::string& dir) {
 }
 
 void RemoveTree(const std::string& dir) {
-  for (const auto& name : FilesEndingWith(dir, "")) {
-    if (name == "." || name == "..") continue;
-    std::string path = dir;
-    path += '/';
-    path += name;
-    unlink(path.c_str());
-  }
-  rmdir(dir.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
 }
 
 std::string Absolute(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
-  char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
-  return std::string(cwd) + "/" + path;
+  std::error_code e;
+  const std::filesystem::path whole = std::filesystem::absolute(path, e);
+  return path.empty() || e ? path : whole.string();
 }
 
 }  // namespace
@@ -121,28 +100,25 @@ struct TraceDir {
 int EnterTraceDir(const Options& options, std::string* port, TraceDir* t) {
   // Relative paths must survive the change of directory.
   if (const char* reg = std::getenv("TARVO_REGISTRY")) {
-    setenv("TARVO_REGISTRY", Absolute(reg).c_str(), 1);
+    tarvo::platform::SetEnvironment("TARVO_REGISTRY", Absolute(reg));
   }
   if (!port->empty() && port->find('/') != std::string::npos) *port = Absolute(*port);
+  std::error_code e;
   if (options.traceDir.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-trace.XXXXXX";
-    std::vector<char> buffer(templ.begin(), templ.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-      return Fail(std::string("cannot create a temporary directory: ") + std::strerror(errno));
-    }
-    t->path = buffer.data();
+    t->path = tarvo::platform::MakeTemporaryDirectory("tarvo-trace.");
+    if (t->path.empty()) return Fail("cannot create a temporary directory");
     t->remove = true;
   } else {
     t->path = Absolute(options.traceDir);
-    if (mkdir(t->path.c_str(), 0700) != 0 && errno != EEXIST) {
-      return Fail("cannot create " + t->path + ": " + std::strerror(errno));
+    // The logs hold the printer's bytes: a directory made here is the user's own.
+    if (std::filesystem::create_directory(t->path, e)) {
+      std::filesystem::permissions(t->path, std::filesystem::perms::owner_all, e);
     }
+    if (e) return Fail("cannot create " + t->path + ": " + e.message());
   }
-  if (chdir(t->path.c_str()) != 0)
-    return Fail("cannot enter " + t->path + ": " + std::strerror(errno));
-  setenv("TARVO_TRACE", "1", 1);
+  std::filesystem::current_path(t->path, e);
+  if (e) return Fail("cannot enter " + t->path + ": " + e.message());
+  tarvo::platform::SetEnvironment("TARVO_TRACE", "1");
   return 0;
 }
 
@@ -184,10 +160,10 @@ int LoadCommands(Options* options, tarvo::cli::ScriptStream* stream) {
 
 int main(int argc, char** argv) {
   // "tarvo report LOG..." reads logs and needs no port: its own options.
-  if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
-    return tarvo::report::RunReport(std::vector<std::string>(argv + 2, argv + argc));
+  const std::vector<std::string> args = tarvo::platform::Arguments(argc, argv);
+  if (!args.empty() && args[0] == "report") {
+    return tarvo::report::RunReport(std::vector<std::string>(args.begin() + 1, args.end()));
   }
-  const std::vector<std::string> args(argv + 1, argv + argc);
   const int sub = tarvo::cli::RunSubcommand(args, tarvo::cli::OpenThroughDriver);
   if (sub >= 0) return sub;
   Options options;

@@ -7,12 +7,18 @@
 #include <sstream>
 
 #include "driver/comm_settings.h"
+#include "platform/host.h"
 #include "serial/reg_file.h"
 #include "serial/rfc2217.h"
 
 namespace tarvo::cli {
 
+// On Windows the library's settings are in the system registry, not in a
+// file: its keys are read as the text of one.
+constexpr const char* kSystemRegistry = "the Windows registry";
+
 std::string RegistryPath() {
+  if (platform::HasComDevices()) return kSystemRegistry;
   const char* path = std::getenv("TARVO_REGISTRY");
   return (path != nullptr && path[0] != '\0') ? path : "/etc/tarvo/registry.reg";
 }
@@ -20,6 +26,11 @@ std::string RegistryPath() {
 RegistryFile LoadRegistry(const std::string& path) {
   RegistryFile reg;
   reg.path = path;
+  if (path == kSystemRegistry) {
+    reg.present = platform::ExportRegistry({kPortsSection, kSettingsSection}, &reg.text,
+                                           &reg.readError);
+    return reg;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     reg.readError = std::strerror(errno);
@@ -46,6 +57,25 @@ bool RegistryString(const RegistryFile& reg, const char* section, const std::str
   return true;
 }
 
+namespace {
+
+// Where COM names are the system's devices, the library sends a name to
+// the network port its Ports entry names, and opens the COM port of that
+// name otherwise (an entry that is no rfc2217:// URL is ignored).
+bool ResolveSystemCom(const RegistryFile& reg, const char* device, Resolved* out) {
+  std::string url;
+  if (RegistryString(reg, kPortsSection, device, &url) && rfc2217::HasScheme(url.c_str())) {
+    out->device = url;
+    out->source = MapSource::Registry;
+  } else {
+    out->device = device;
+    out->source = MapSource::Default;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ResolvePort(const std::string& name, const RegistryFile& reg, Resolved* out,
                  std::string* why) {
   *out = Resolved{};
@@ -67,6 +97,7 @@ bool ResolvePort(const std::string& name, const RegistryFile& reg, Resolved* out
   out->number = static_cast<int>(number);
   char path[4096];
   const char* text = reg.Usable() ? reg.text.data() : nullptr;
+  if (platform::HasComDevices()) return ResolveSystemCom(reg, device, out);
   switch (MapComDevice(text, reg.text.size(), device, path, sizeof path)) {
     case PortMapResult::Mapped: out->source = MapSource::Registry; break;
     case PortMapResult::Default: out->source = MapSource::Default; break;

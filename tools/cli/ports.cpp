@@ -1,109 +1,32 @@
 #include "cli/ports.h"
 
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "cli/cli.h"
+#include "platform/host.h"
 #include "serial/reg_file.h"
 #include "serial/rfc2217.h"
 
 namespace tarvo::cli {
 
-namespace {
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string FirstLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  return line;
-}
-
-std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
-}
-
-// The last part of where a symbolic link points (sysfs and by-id links are
-// relative; their targets need not be resolved).
-std::string LinkBase(const std::string& link) {
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
-  if (n <= 0) return "";
-  const std::string target(buffer, static_cast<size_t>(n));
-  const size_t slash = target.rfind('/');
-  return slash == std::string::npos ? target : target.substr(slash + 1);
-}
-
-// Walks up from the tty's device to the USB device that carries it (the
-// directory with idVendor), no higher than the sysfs root.
-void ReadUsbFacts(const std::string& sysRoot, const std::string& deviceDir, PortInfo* p) {
-  const std::string root = RealPath(sysRoot);
-  for (std::string dir = RealPath(deviceDir); dir.size() > root.size();
-       dir.resize(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'))) {
-    if (access((dir + "/idVendor").c_str(), R_OK) != 0) continue;
-    p->vid = FirstLine(dir + "/idVendor");
-    p->pid = FirstLine(dir + "/idProduct");
-    p->manufacturer = FirstLine(dir + "/manufacturer");
-    p->product = FirstLine(dir + "/product");
-    p->serial = FirstLine(dir + "/serial");
-    return;
-  }
-}
-
-}  // namespace
-
 std::vector<PortInfo> ListPorts(const PortRoots& roots) {
   std::vector<PortInfo> ports;
-  const std::string byIdDir = roots.dev + "/serial/by-id";
-  const std::vector<std::string> byId = Entries(byIdDir);
-  for (const auto& name : Entries(roots.sys + "/class/tty")) {
-    const std::string entry = roots.sys + "/class/tty/" + name;
-    if (access((entry + "/device").c_str(), F_OK) != 0) continue;  // virtual console, pty
+  for (auto& found : platform::ListSystemPorts(roots.sys, roots.dev)) {
     PortInfo p;
-    p.name = name;
-    p.device = "/dev/" + name;
-    // Newer kernels put a port and a controller device of the serial core
-    // ("serial-base") between the tty and the hardware: look past them.
-    std::string device = entry + "/device";
-    for (int up = 0; up < 2 && LinkBase(device + "/subsystem") == "serial-base"; ++up) {
-      device += "/..";
-    }
-    p.driver = LinkBase(device + "/driver");
-    p.subsystem = LinkBase(device + "/subsystem");
-    if (p.subsystem == "usb" || p.subsystem == "usb-serial")
-      ReadUsbFacts(roots.sys, entry + "/device", &p);
-    for (const auto& link : byId) {
-      std::string path = byIdDir;
-      path += '/';
-      path += link;
-      if (LinkBase(path) == name) p.byId.push_back(std::string("/dev/serial/by-id/").append(link));
-    }
+    static_cast<platform::SystemPort&>(p) = std::move(found);
     ports.push_back(std::move(p));
   }
   return ports;
 }
 
 namespace {
+
+std::string StateOf(const std::string& device) {
+  if (rfc2217::HasScheme(device.c_str())) return "network port (tarvo why tries it)";
+  return platform::DeviceState(device);
+}
 
 // A mapped device names a port by its /dev name or by one of its by-id links.
 bool Reaches(const PortInfo& p, const std::string& device) {
@@ -147,16 +70,6 @@ std::string RegQuoted(const std::string& text) {
 }
 
 // What is at a mapped device now.
-std::string DeviceState(const std::string& device) {
-  if (rfc2217::HasScheme(device.c_str())) return "network port (tarvo why tries it)";
-  struct stat st {};
-  if (lstat(device.c_str(), &st) != 0) return "missing: nothing there (adapter unplugged?)";
-  const bool link = S_ISLNK(st.st_mode);
-  if (stat(device.c_str(), &st) != 0) return "missing: a link to nothing (adapter unplugged?)";
-  if (!S_ISCHR(st.st_mode)) return "not a serial device";
-  const bool pty = device.rfind("/dev/pts/", 0) == 0;
-  return std::string(pty ? "pseudo-terminal" : "present") + (link ? " (through a link)" : "");
-}
 
 }  // namespace
 
@@ -174,7 +87,7 @@ std::vector<Mapping> RegistryMappings(const RegistryFile& reg) {
       m.state = std::string("never used: ") + RefusalReason(m.name.c_str()) +
                 " (names such as COM9 or COM90 are refused: use COM10 to COM89 for more ports)";
     } else {
-      m.state = DeviceState(m.device);
+      m.state = StateOf(m.device);
     }
     out.push_back(m);
   }
@@ -246,7 +159,7 @@ std::string ScanReach(const RegistryFile& reg) {
     Resolved r;
     std::string why;
     if (!ResolvePort(com, reg, &r, &why) || r.source == MapSource::None) continue;
-    const std::string state = DeviceState(r.device);
+    const std::string state = StateOf(r.device);
     if (state.rfind("missing", 0) == 0 || state == "not a serial device") continue;
     reached += (reached.empty() ? "" : ", ") + com + " " + EscapeLine(r.device);
   }
@@ -325,7 +238,7 @@ int RunPorts(const std::vector<std::string>& args) {
   std::vector<PortInfo> ports = ListPorts(roots);
   MarkMappings(reg, &ports);
   const std::string text = json ? FormatPortsJson(ports, reg) : FormatPorts(ports, reg);
-  std::fputs(text.c_str(), stdout);
+  platform::Print(stdout, text);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/port_map.h"
+#include "platform/host.h"
 
 namespace tarvo::cli {
 
@@ -14,13 +15,9 @@ struct PortRoots {
   std::string dev = "/dev";  // $TARVO_DEV_ROOT in tests
 };
 
-struct PortInfo {
-  std::string name;               // ttyUSB0
-  std::string device;             // /dev/ttyUSB0
-  std::vector<std::string> byId;  // /dev/serial/by-id links to it
-  std::string driver;             // kernel driver, e.g. ftdi_sio
-  std::string subsystem;          // usb, pci, platform, pnp, ...
-  std::string vid, pid, manufacturer, product, serial;
+// What the system tells of the port (name, device, by-id links, driver,
+// bus, USB facts), and the COMn names that reach it.
+struct PortInfo : platform::SystemPort {
   std::vector<std::string> mappedAs;   // COMn names the registry's Ports map gives it
   std::vector<std::string> defaultAs;  // COMn names that reach it by default (ttyS)
   std::vector<std::string> scannedAs;  // COMn names of the facade's scan that reach it

@@ -2,22 +2,13 @@
 
 #include <vector>
 
+#include "platform/host.h"
+
 namespace tarvo::cli {
-
-namespace {
-
-bool ReadLine(std::FILE* in, std::string* line) {
-  line->clear();
-  int c = 0;
-  while ((c = std::fgetc(in)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
-  return c != EOF || !line->empty();
-}
-
-}  // namespace
 
 ScriptStream::Got ScriptStream::Next(CommandSpec* out, std::string* error) {
   std::string text;
-  while (ReadLine(in_, &text)) {
+  while (platform::ReadLine(in_, &text)) {
     ++line_;
     const std::string where = "line " + std::to_string(line_) + ": ";
     std::vector<std::string> words;

@@ -1,7 +1,5 @@
 #include "cli/session_run.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "cli/trace_switch.h"
 #include "cli/wait_notice.h"
 #include "cli/why.h"
+#include "platform/host.h"
 #include "tarvo.h"
 #include "trace/trace_env.h"
 
@@ -20,7 +19,7 @@ bool jsonFailures = false;
 // With --json every failure is also a JSON object on standard output.
 
 int Fail(const std::string& message, int status) {
-  std::fprintf(stderr, "tarvo: %s\n", message.c_str());
+  platform::Print(stderr, "tarvo: " + message + "\n");
   if (jsonFailures) {
     std::printf("{\"ok\":false,\"status\":%d,\"error\":%s}\n", status, JsonString(message).c_str());
   }
@@ -32,7 +31,7 @@ namespace {
 // Why IniciaDriver refused the port, in one line (and one JSON object).
 int ExplainOpenFailure(const std::string& port) {
   const OpenDiagnosis d = DiagnoseOpen(port);
-  std::fprintf(stderr, "tarvo: %s\n", DiagnosisLine(d).c_str());
+  platform::Print(stderr, "tarvo: " + DiagnosisLine(d) + "\n");
   if (jsonFailures) std::fputs(DiagnosisJson(d).c_str(), stdout);
   return 3;
 }
@@ -141,7 +140,7 @@ void Print(const Options& options, const Outcome& o, bool first) {
   if (options.json) {
     text = FormatJson(o);
   } else if (options.quiet) {
-    text = FormatQuiet(o, options.raw, isatty(STDOUT_FILENO) == 1);
+    text = FormatQuiet(o, options.raw, platform::IsTerminal(stdout));
     if (ExitStatusOf(o) != 0 && o.missing.empty()) {
       std::fprintf(stderr, "tarvo: %s: %d %s%s%s\n", o.command.c_str(), o.code, o.name.c_str(),
                    o.circumstance.empty() ? "" : ": ", o.circumstance.c_str());
@@ -149,7 +148,7 @@ void Print(const Options& options, const Outcome& o, bool first) {
   } else {
     text = (first ? "" : "\n") + FormatPlain(o, options.raw);
   }
-  std::fputs(text.c_str(), stdout);
+  platform::Print(stdout, text);
   std::fflush(stdout);
   for (const auto& name : o.missing) {
     std::fprintf(stderr, "tarvo: %s: the answer has no value %s (or it is empty)\n",
@@ -211,7 +210,7 @@ bool HeldByAnother(const std::string& port) {
   Resolved r;
   std::string why;
   if (!ResolvePort(port, reg, &r, &why) || r.device.rfind("/dev/", 0) != 0) return false;
-  const std::string holders = HoldersOf(r.device, "/proc");
+  const std::string holders = platform::HoldersOf(r.device, "/proc");
   if (holders.empty()) return false;
   Fail("the port " + EscapeLine(port) + " (" + EscapeLine(r.device) + ") is held by " +
            EscapeLine(holders) + ": two programs on one printer mix their frames; stop it first",

@@ -5,6 +5,7 @@
 #include "cli/ports.h"
 #include "cli/trace_switch.h"
 #include "cli/why.h"
+#include "platform/host.h"
 
 namespace tarvo::cli {
 
@@ -32,7 +33,7 @@ int ExplainPort(const std::vector<std::string>& args, const PortOpener& open) {
     return 2;
   }
   const OpenDiagnosis d = DiagnoseOpen(port, "/proc", open);
-  std::fputs(json ? DiagnosisJson(d).c_str() : (DiagnosisLine(d) + "\n").c_str(), stdout);
+  platform::Print(stdout, json ? DiagnosisJson(d) : DiagnosisLine(d) + "\n");
   return DiagnosisStatus(d);
 }
 
@@ -46,7 +47,7 @@ int RunSubcommand(const std::vector<std::string>& args, const PortOpener& open) 
   if (args[0] != "trace") return -1;
   std::string out;
   const int status = RunTraceSwitch(rest, &out);
-  std::fputs(out.c_str(), status == 2 ? stderr : stdout);
+  platform::Print(status == 2 ? stderr : stdout, out);
   return status;
 }
 

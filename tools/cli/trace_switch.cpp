@@ -1,11 +1,10 @@
 #include "cli/trace_switch.h"
 
 #include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "common/safe_file.h"
 #include "trace/cfg_parse.h"
@@ -37,9 +36,17 @@ bool ReadFileText(const std::string& path, std::string* text) {
 std::string LogOf(const std::string& cfg) { return cfg.substr(0, cfg.size() - 4) + ".txt"; }
 
 std::string LogState(const std::string& log) {
-  struct stat st {};
-  if (stat(log.c_str(), &st) != 0) return log + " (not written yet)";
-  return log + " (" + std::to_string(st.st_size) + " bytes)";
+  std::error_code e;
+  const auto size = std::filesystem::file_size(log, e);
+  if (e) return log + " (not written yet)";
+  return log + " (" + std::to_string(size) + " bytes)";
+}
+
+// Anything in the name's place, a link to nothing included.
+bool Present(const std::string& path) {
+  std::error_code e;
+  return std::filesystem::symlink_status(path, e).type() != std::filesystem::file_type::not_found &&
+         !e;
 }
 
 }  // namespace
@@ -93,8 +100,7 @@ std::string FileReport(const std::string& cfg) {
   const std::string role = cfg == "TARVO.cfg" ? "start-up" : "printer";
   std::string error;
   if (!tools::ReadRegularFile(cfg, &text, &error)) {
-    struct stat st {};
-    if (lstat(cfg.c_str(), &st) != 0)
+    if (!Present(cfg))
       return cfg + ": missing (the start-up creates it with tracing off)\n";
     return cfg + ": " + error + " (the library refuses it too: tracing stays off)\n";
   }
@@ -115,8 +121,7 @@ int Switch(int level, std::string* out) {
   for (const auto& cfg : files) {
     std::string old;
     const bool exists = ReadFileText(cfg, &old);
-    struct stat st {};
-    if (!exists && level == 0 && lstat(cfg.c_str(), &st) != 0) continue;
+    if (!exists && level == 0 && !Present(cfg)) continue;
     std::string error;
     if (!tools::WriteRegularFile(cfg, SwitchedConfig(old, level), &error)) {
       *out += "tarvo trace: " + error + "\n";

@@ -1,8 +1,8 @@
 #include "cli/wait_notice.h"
 
-#include <unistd.h>
-
 #include <chrono>
+
+#include "platform/host.h"
 
 namespace tarvo::cli {
 
@@ -27,7 +27,7 @@ std::string WaitNote(const std::string& what) {
          "identify, before it gives up)\n";
 }
 
-WaitNotice::WaitNotice(std::string what) : what_(std::move(what)), terminal_(isatty(2) != 0) {
+WaitNotice::WaitNotice(std::string what) : what_(std::move(what)), terminal_(platform::CanRedrawLine(stderr)) {
   thread_ = std::thread([this] { terminal_ ? Show() : Note(); });
 }
 
@@ -36,7 +36,7 @@ void WaitNotice::Note() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (done_.wait_for(lock, std::chrono::seconds(kSilentAfter), [this] { return stop_; })) return;
   const std::string line = WaitNote(what_);
-  (void)!write(2, line.data(), line.size());
+  platform::WriteError(line);
 }
 
 WaitNotice::~WaitNotice() {
@@ -56,11 +56,11 @@ void WaitNotice::Show() {
   for (int seconds = 1;; ++seconds) {
     if (done_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) break;
     const std::string line = "\r\033[K" + WaitLine(what_, seconds);
-    shown_ = write(2, line.data(), line.size()) > 0 || shown_;
+    platform::WriteError(line);
+    shown_ = true;
   }
   if (shown_) {
-    const char wipe[] = "\r\033[K";
-    (void)!write(2, wipe, sizeof wipe - 1);
+    platform::WriteError("\r\033[K");
   }
 }
 

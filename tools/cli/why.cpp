@@ -1,17 +1,11 @@
 #include "cli/why.h"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "cli/cli.h"
 #include "cli/port_map.h"
+#include "platform/host.h"
 #include "serial/rfc2217.h"
 
 namespace tarvo::cli {
@@ -28,58 +22,48 @@ const char* MappingName(MapSource s) {
   return "none";
 }
 
-std::string OwnerName(uid_t uid) {
-  const passwd* p = getpwuid(uid);
-  return p != nullptr ? p->pw_name : std::to_string(uid);
-}
-
-std::string GroupName(gid_t gid) {
-  const group* g = getgrgid(gid);
-  return g != nullptr ? g->gr_name : std::to_string(gid);
-}
-
-void Permission(const struct stat& st, OpenDiagnosis* d) {
+void Permission(const platform::DeviceProbe& p, OpenDiagnosis* d) {
   d->cause = "permission";
   d->message = "permission denied on " + d->device + ": " +
-               PermissionAdvice(d->device, OwnerName(st.st_uid), GroupName(st.st_gid), st.st_mode);
+               (p.owner.empty() ? p.codeText + " (another user's program, or a policy, keeps it "
+                                               "from this user: try as the user the host runs as)"
+                                : PermissionAdvice(d->device, p.owner, p.group, p.mode));
+}
+
+std::string SystemReason(const platform::DeviceProbe& p) {
+  return p.codeText.empty() ? "" : " (" + p.codeText + ")";
 }
 
 // The cause found at the device itself, by the steps of the driver's open.
 void DiagnoseDevice(const std::string& procRoot, OpenDiagnosis* d) {
-  struct stat st {};
-  if (stat(d->device.c_str(), &st) != 0) {
-    d->cause = errno == EACCES ? "permission" : "missing";
-    d->message = errno == EACCES ? d->device +
-                                       " can't be reached: permission denied on a "
-                                       "directory on its way"
-                                 : d->device +
-                                       " does not exist (is the printer plugged in and "
-                                       "switched on? 'tarvo ports' lists the ports)";
-    return;
+  const platform::DeviceProbe p = platform::ProbeDevice(d->device, d->code, procRoot);
+  switch (p.failure) {
+    case platform::DeviceFailure::Unreachable:
+      d->cause = "permission";
+      d->message = d->device + " can't be reached: permission denied on a directory on its way";
+      return;
+    case platform::DeviceFailure::Missing:
+      d->cause = "missing";
+      d->message = d->device + " does not exist" + SystemReason(p) +
+                   " (is the printer plugged in and switched on? 'tarvo ports' lists the ports)";
+      return;
+    case platform::DeviceFailure::Denied: return Permission(p, d);
+    case platform::DeviceFailure::Busy:
+      d->cause = "busy";
+      d->message = d->device + " is held by another process" +
+                   (p.holders.empty() ? " (the system does not tell which)" + SystemReason(p)
+                                      : ": " + p.holders);
+      return;
+    case platform::DeviceFailure::NotSerial:
+      d->cause = "not-a-terminal";
+      d->message = d->device + " is not a serial device";
+      return;
+    case platform::DeviceFailure::None:
+    case platform::DeviceFailure::Other: break;
   }
-  if (!S_ISCHR(st.st_mode)) {
-    d->cause = "not-a-terminal";
-    d->message = d->device + " is not a serial device (not a character device)";
-    return;
-  }
-  const int fd = open(d->device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  const int e = fd < 0 ? errno : (d->code != 0 ? d->code : 0);
-  const bool terminal = fd >= 0 && isatty(fd) != 0;
-  if (fd >= 0) close(fd);
-  const std::string holders = HoldersOf(d->device, procRoot);
-  if (e == EACCES || e == EPERM) return Permission(st, d);
-  if (e == EBUSY || !holders.empty()) {
-    d->cause = "busy";
-    d->message = d->device + " is held by another process" +
-                 (holders.empty() ? std::string(" (not visible in /proc)") : ": " + holders);
-  } else if (fd >= 0 && !terminal) {
-    d->cause = "not-a-terminal";
-    d->message = d->device + " is not a terminal (not a serial port)";
-  } else {
-    d->cause = "open-failed";
-    d->message = d->device + " can't be opened: " +
-                 (e != 0 ? std::strerror(e) : "the driver's open failed; the device opens now");
-  }
+  d->cause = "open-failed";
+  d->message = d->device + " can't be opened: " +
+               (p.code != 0 ? p.codeText : "the driver's open failed; the device opens now");
 }
 
 // The driver opened the port: free, or held by a process that the
@@ -104,7 +88,7 @@ void Unopened(const OpenAttempt& a, const std::string& procRoot, OpenDiagnosis* 
   if (!rfc2217::HasScheme(d->device.c_str())) return DiagnoseDevice(procRoot, d);
   d->cause = "network";
   d->message = d->device + " does not open" +
-               (a.code != 0 ? ": " + std::string(std::strerror(a.code)) : std::string()) +
+               (a.code != 0 ? ": " + platform::CodeText(a.code) : std::string()) +
                " (is the server (ser2net) running there, and is the address right? "
                "docs/network.md)";
 }
@@ -112,11 +96,11 @@ void Unopened(const OpenAttempt& a, const std::string& procRoot, OpenDiagnosis* 
 }  // namespace
 
 std::string PermissionAdvice(const std::string& device, const std::string& owner,
-                             const std::string& group, mode_t mode) {
+                             const std::string& group, unsigned mode) {
   char octal[8];
-  std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+  std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777U));
   const std::string facts = device + " is " + owner + ":" + group + " " + octal;
-  if ((mode & S_IRGRP) != 0 && (mode & S_IWGRP) != 0 && group != "root") {
+  if ((mode & 040U) != 0 && (mode & 020U) != 0 && group != "root") {
     return facts + ": add the user to the " + group + " group (sudo usermod -aG " + group +
            " $USER, then log in again)";
   }
@@ -159,6 +143,10 @@ OpenDiagnosis DiagnoseOpen(const std::string& port, const std::string& procRoot,
     Unopened(a, procRoot, &d);
   }
   return d;
+}
+
+std::string HoldersOf(const std::string& device, const std::string& procRoot) {
+  return platform::HoldersOf(device, procRoot);
 }
 
 int DiagnosisStatus(const OpenDiagnosis& d) { return d.opened && d.cause == "ok" ? 0 : 3; }

@@ -5,8 +5,6 @@
 // JSON object for a program.
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 #include <string>
 
@@ -52,6 +50,6 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot);
 // What to do about a device the user may not open, from its real owner,
 // group and mode.
 std::string PermissionAdvice(const std::string& device, const std::string& owner,
-                             const std::string& group, mode_t mode);
+                             const std::string& group, unsigned mode);
 
 }  // namespace tarvo::cli

@@ -1,38 +1,24 @@
 #include "common/safe_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/host.h"
+
 namespace tarvo::tools {
 
 namespace {
 
-// Opens without following a link nor blocking, and keeps the descriptor
-// only for a regular file.
-int OpenRegular(const std::string& path, int flags, std::string* error) {
-  const int fd = open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = path + (errno == ELOOP ? std::string(" is a symbolic link: not followed")
-                                    : ": " + std::string(std::strerror(errno)));
-    return -1;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    *error = path + " is not a regular file";
-    return -1;
-  }
-  return fd;
+int OpenRegular(const std::string& path, bool write, std::string* error) {
+  return platform::OpenRegularFile(path, write, error);
 }
 
 }  // namespace
 
 bool ReadRegularFile(const std::string& path, std::string* text, std::string* error) {
-  const int fd = OpenRegular(path, O_RDONLY, error);
+  const int fd = OpenRegular(path, false, error);
   if (fd < 0) return false;
   text->clear();
   char buffer[1 << 16];
@@ -45,7 +31,7 @@ bool ReadRegularFile(const std::string& path, std::string* text, std::string* er
 }
 
 bool WriteRegularFile(const std::string& path, const std::string& content, std::string* error) {
-  const int fd = OpenRegular(path, O_WRONLY | O_CREAT, error);
+  const int fd = OpenRegular(path, true, error);
   if (fd < 0) return false;
   bool ok = ftruncate(fd, 0) == 0;
   for (size_t done = 0; ok && done < content.size();) {
@@ -59,9 +45,6 @@ bool WriteRegularFile(const std::string& path, const std::string& content, std::
   return ok;
 }
 
-bool RemoveRegularFile(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(path.c_str()) == 0;
-}
+bool RemoveRegularFile(const std::string& path) { return platform::RemoveRegularFile(path); }
 
 }  // namespace tarvo::tools

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""tarvo.exe under Wine against the Linux printer emulator.
+
+  cli_wine_test.py --runner WINE_RUNNER --exe tarvo.exe --emulator tarvo-emu
+                   --printer tests/windows/printer.py [--linux-cli tarvo]
+
+Each case runs tarvo.exe through printer.py, which serves COM5 of the Wine
+prefix with the emulator on a Linux pseudo-terminal. Arguments and scripts
+are UTF-8 (Wine turns the Linux command line into the wide one tarvo.exe
+reads); answers come back UTF-8 on a pipe.
+"""
+import argparse
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+
+SALE = [
+    "identify",
+    "AbreCupom",
+    'VendeItem Descricao:7="Pão de queijo" PrecoUnitario=2 -r TotalCupom',
+    "PagaCupom MeioPagamento=Dinheiro Valor=2",
+    "EncerraCupom",
+    "LeImpressao -r TextoImpressao",
+]
+failures = []
+
+
+def check(name, ok, detail):
+    print(("ok   " if ok else "FAIL ") + name, flush=True)
+    if not ok:
+        print(detail, flush=True)
+        failures.append(name)
+
+
+def run(args, tarvo_args, stdin=None, env=None, port=True):
+    command = [sys.executable, args.printer]
+    if port:
+        command += ["--port", "com5", "--emulator", args.emulator]
+    command += ["--", args.runner, args.exe] + tarvo_args
+    return subprocess.run(command, input=stdin, capture_output=True, timeout=300,
+                          env=env)
+
+
+def sale_from_a_file_with_crlf(args, work):
+    script = os.path.join(work, "venda.txt")
+    with open(script, "wb") as f:
+        f.write("\r\n".join(SALE).encode("utf-8") + b"\r\n")
+    r = run(args, ["-p", "COM5", "-q", "-f", script])
+    out = r.stdout.decode("utf-8", "replace")
+    check("a sale from -f FILE (CR LF) prints the accented item and reads it back",
+          r.returncode == 0 and "2,00" in out and "Pão de queijo" in out,
+          f"status {r.returncode}\nstdout:\n{out}\nstderr:\n{r.stderr.decode('utf-8', 'replace')}")
+
+
+def sale_from_standard_input(args):
+    r = run(args, ["-p", "COM5", "-q", "-f", "-"], stdin=("\n".join(SALE) + "\n").encode())
+    out = r.stdout.decode("utf-8", "replace")
+    check("a sale from -f - reads the accented item back",
+          r.returncode == 0 and "Pão de queijo" in out,
+          f"status {r.returncode}\nstdout:\n{out}\nstderr:\n{r.stderr.decode('utf-8', 'replace')}")
+
+
+def accented_argument(args):
+    r = run(args, ["-p", "COM5", "-q", "AbreCupom", "Consumidor:7=José Conceição"])
+    err = r.stderr.decode("utf-8", "replace")
+    check("an accented argument reaches the printer (converted from the wide command line)",
+          r.returncode == 0, f"status {r.returncode}\nstderr:\n{err}")
+
+
+def why_missing(args):
+    r = run(args, ["why", "COM8"], port=False)
+    out = r.stdout.decode("utf-8", "replace")
+    check("why on a missing COM port: ERROR_FILE_NOT_FOUND explained, status 3",
+          r.returncode == 3 and "does not exist" in out and "ERROR_FILE_NOT_FOUND (2)" in out,
+          f"status {r.returncode}\n{out}")
+
+
+def why_opens(args):
+    r = run(args, ["why", "COM5", "--json"])
+    out = r.stdout.decode("utf-8", "replace")
+    check("why on the served COM5: opens, status 0",
+          r.returncode == 0 and '"cause":"ok"' in out and '"device":"COM5"' in out,
+          f"status {r.returncode}\n{out}")
+
+
+def why_network_silent(args):
+    # A bound socket that never listens: its port refuses connections.
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    try:
+        r = run(args, ["why", f"rfc2217://127.0.0.1:{port}"], port=False)
+    finally:
+        s.close()
+    out = r.stdout.decode("utf-8", "replace")
+    check("why on a network port that does not answer: status 3, the server named",
+          r.returncode == 3 and "does not open" in out and "server" in out,
+          f"status {r.returncode}\n{out}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runner", required=True)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--emulator", required=True)
+    parser.add_argument("--printer", required=True)
+    args = parser.parse_args()
+    os.environ.setdefault("LANG", "C.UTF-8")
+    os.environ["LC_ALL"] = "C.UTF-8"
+    with tempfile.TemporaryDirectory() as work:
+        sale_from_a_file_with_crlf(args, work)
+    sale_from_standard_input(args)
+    accented_argument(args)
+    why_missing(args)
+    why_opens(args)
+    why_network_silent(args)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
