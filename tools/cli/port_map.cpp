@@ -110,6 +110,7 @@ bool ResolvePort(const std::string& name, const RegistryFile& reg, Resolved* out
 
 std::string CommSettingsNote(const RegistryFile& reg, int* rate) {
   *rate = 115200;
+  if (!reg.present && reg.path == kSystemRegistry) return "no CommSettings in " + reg.path;
   if (!reg.present) return "no registry file " + reg.path + " (" + reg.readError + ")";
   if (reg.badLine != 0) {
     return "the registry file " + reg.path + " is malformed at line " + std::to_string(reg.badLine);

@@ -156,8 +156,9 @@ std::string DiagnosisLine(const OpenDiagnosis& d) {
   if (d.mapping == "registry" || d.mapping == "default") {
     line += " (" + EscapeLine(d.device) + ", " +
             (d.mapping == "registry" ? "mapped in the registry file"
-                                     : "the default for this name: no mapping in the registry "
-                                       "file") +
+             : platform::HasComDevices()
+                 ? "Windows' own port: the Ports map sends it nowhere else"
+                 : "the default for this name: no mapping in the registry file") +
             ")";
   }
   line += ": " + EscapeLine(d.message);
