@@ -4,12 +4,19 @@
   cli_wine_test.py --runner WINE_RUNNER --exe tarvo.exe --emulator tarvo-emu
                    --printer tests/windows/printer.py [--linux-cli tarvo]
 
+The cases: sales by hand (-f FILE with CR LF, -f -, an accented argument),
+`why` (missing, opens, a network port that does not answer), `ports` (the
+prefix's COM ports and a map written with reg add), and with --linux-cli
+`trace on`, a sale and `report`, whose figures must equal the Linux
+report's of the same logs.
+
 Each case runs tarvo.exe through printer.py, which serves COM5 of the Wine
 prefix with the emulator on a Linux pseudo-terminal. Arguments and scripts
 are UTF-8 (Wine turns the Linux command line into the wide one tarvo.exe
 reads); answers come back UTF-8 on a pipe.
 """
 import argparse
+import json
 import os
 import socket
 import subprocess
@@ -34,13 +41,55 @@ def check(name, ok, detail):
         failures.append(name)
 
 
-def run(args, tarvo_args, stdin=None, env=None, port=True):
+def run(args, tarvo_args, stdin=None, port=True, cwd=None, program=None):
     command = [sys.executable, args.printer]
     if port:
         command += ["--port", "com5", "--emulator", args.emulator]
-    command += ["--", args.runner, args.exe] + tarvo_args
-    return subprocess.run(command, input=stdin, capture_output=True, timeout=300,
-                          env=env)
+    command += ["--", args.runner, program or args.exe] + tarvo_args
+    return subprocess.run(command, input=stdin, capture_output=True, timeout=300, cwd=cwd)
+
+
+def ports_lists_the_prefix_and_its_map(args):
+    key = r"HKLM\SOFTWARE\TARVO\Ports"
+    for name, value in (("COM31", "rfc2217://127.0.0.1:1"), ("COM32", "/dev/ttyUSB0")):
+        run(args, ["add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"], port=False,
+            program="reg")
+    try:
+        r = run(args, ["ports", "--json"], port=False)
+    finally:
+        for name in ("COM31", "COM32"):
+            run(args, ["delete", key, "/v", name, "/f"], port=False, program="reg")
+    out = r.stdout.decode("utf-8", "replace")
+    try:
+        facts = json.loads(out)
+    except ValueError:
+        facts = {}
+    names = [p["device"] for p in facts.get("ports", [])]
+    maps = {m["name"]: m["state"] for m in facts.get("mappings", [])}
+    check("ports lists the prefix's COM1, the map's entries, flags the one Windows ignores, "
+          "and offers a reg add line",
+          r.returncode == 0 and "COM1" in names and maps.get("COM31", "").startswith("network")
+          and maps.get("COM32", "").startswith("ignored")
+          and 'reg add "HKLM\\SOFTWARE\\TARVO\\Ports" /v COM7' in facts.get("portsLines", ""),
+          f"status {r.returncode}\n{out}\n{r.stderr.decode('utf-8', 'replace')}")
+
+
+def trace_sale_report(args, linux_cli, work):
+    on = run(args, ["trace", "on"], port=False, cwd=work)
+    sale = run(args, ["-p", "COM5", "-q", "-f", "-"], stdin=("\n".join(SALE) + "\n").encode(),
+               cwd=work)
+    logs = sorted(n for n in os.listdir(work) if n.endswith(".txt"))
+    windows = run(args, ["report", "-o", "page.html", "--json"] + logs, port=False, cwd=work)
+    linux = subprocess.run([linux_cli, "report", "-o", "linux.html", "--json"] + logs,
+                           capture_output=True, cwd=work, timeout=120)
+    same = windows.stdout.replace(b"\r\n", b"\n") == linux.stdout
+    check("trace on, a sale, report: the Windows page has the Linux report's figures",
+          on.returncode == 0 and sale.returncode == 0 and "TARVO.txt" in logs
+          and windows.returncode == 0 and same
+          and b"\r\n" in open(os.path.join(work, "TARVO.txt"), "rb").read(),
+          f"trace on {on.returncode}, sale {sale.returncode}, logs {logs}\n"
+          f"windows {windows.returncode}:\n{windows.stdout!r}\n{windows.stderr!r}\n"
+          f"linux {linux.returncode}:\n{linux.stdout!r}")
 
 
 def sale_from_a_file_with_crlf(args, work):
@@ -106,6 +155,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--emulator", required=True)
     parser.add_argument("--printer", required=True)
+    parser.add_argument("--linux-cli")
     args = parser.parse_args()
     os.environ.setdefault("LANG", "C.UTF-8")
     os.environ["LC_ALL"] = "C.UTF-8"
@@ -116,6 +166,10 @@ def main():
     why_missing(args)
     why_opens(args)
     why_network_silent(args)
+    ports_lists_the_prefix_and_its_map(args)
+    if args.linux_cli:
+        with tempfile.TemporaryDirectory() as work:
+            trace_sale_report(args, args.linux_cli, work)
     return 1 if failures else 0
 
 

@@ -66,10 +66,13 @@ if(WIN32 AND TARVO_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR)
     TIMEOUT 120)
   if(TARVO_EMULATOR)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    # The Linux tarvo beside the emulator reads the same logs for the report.
+    get_filename_component(linux_tools ${TARVO_EMULATOR} DIRECTORY)
     add_test(NAME windows.tarvo_exe_against_the_linux_emulator
       COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/cli_wine_test.py
         --runner ${CMAKE_CROSSCOMPILING_EMULATOR} --exe $<TARGET_FILE:tarvo-cli>
-        --emulator ${TARVO_EMULATOR} --printer ${PROJECT_SOURCE_DIR}/tests/windows/printer.py)
+        --emulator ${TARVO_EMULATOR} --printer ${PROJECT_SOURCE_DIR}/tests/windows/printer.py
+        --linux-cli ${linux_tools}/tarvo)
     set_tests_properties(windows.tarvo_exe_against_the_linux_emulator PROPERTIES
       RESOURCE_LOCK tarvo_wine_ports TIMEOUT 600)
   endif()

@@ -86,6 +86,9 @@ std::vector<Mapping> RegistryMappings(const RegistryFile& reg) {
     if (ChoosePortDevice(m.name.c_str(), device) != PortName::Com) {
       m.state = std::string("never used: ") + RefusalReason(m.name.c_str()) +
                 " (names such as COM9 or COM90 are refused: use COM10 to COM89 for more ports)";
+    } else if (platform::HasComDevices() && !rfc2217::HasScheme(m.device.c_str())) {
+      m.state = "ignored: here the Ports map sends a COM name only to a network port "
+                "(rfc2217://HOST:PORT); " + m.name + " opens Windows' own " + m.name;
     } else {
       m.state = StateOf(m.device);
     }
@@ -94,6 +97,23 @@ std::vector<Mapping> RegistryMappings(const RegistryFile& reg) {
   return out;
 }
 
+namespace {
+
+// Where COM names are the system's own, the map only adds network ports:
+// a line for the first COM name of the scan that is neither mapped nor a
+// port of this machine, to be completed with the server's address.
+std::string RegAddLine(const std::vector<PortInfo>& ports, int next) {
+  const std::string com = "COM" + std::to_string(next);
+  for (const auto& p : ports) {
+    if (p.name == com) return "";
+  }
+  std::string key = kPortsSection;
+  key.replace(0, std::string("HKEY_LOCAL_MACHINE").size(), "HKLM");
+  return "reg add \"" + key + "\" /v " + com + " /t REG_SZ /d \"rfc2217://HOST:PORT\" /f\n";
+}
+
+}  // namespace
+
 std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortInfo>& ports) {
   std::string lines;
   int next = kFirstScanPort;
@@ -101,6 +121,13 @@ std::string SuggestedPortsLines(const RegistryFile& reg, const std::vector<PortI
     std::string v;
     return RegistryString(reg, kPortsSection, "COM" + std::to_string(n), &v);
   };
+  if (platform::HasComDevices()) {
+    for (; next <= kLastScanPort; ++next) {
+      lines = used(next) ? "" : RegAddLine(ports, next);
+      if (!lines.empty()) return lines;
+    }
+    return lines;
+  }
   for (const auto& p : ports) {
     if (!p.mappedAs.empty() || !p.defaultAs.empty() || p.subsystem == "platform") continue;
     while (next <= kLastScanPort && used(next)) ++next;
@@ -140,6 +167,7 @@ std::string RegistryState(const RegistryFile& reg) {
 
 std::string Describe(const PortInfo& p) {
   std::string d;
+  if (!p.friendlyName.empty()) d += " \"" + p.friendlyName + "\"";
   if (!p.vid.empty()) d += " USB " + p.vid + ":" + p.pid;
   if (!p.manufacturer.empty()) d += " " + p.manufacturer;
   if (!p.product.empty()) d += " " + p.product;
@@ -188,8 +216,12 @@ std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& 
       ScanReach(reg) + "\n";
   out += "registry file: " + RegistryState(reg) + "\n";
   const std::string lines = SuggestedPortsLines(reg, ports);
-  if (!lines.empty())
-    out += "lines for its Ports map (COM7 to COM22 are tried by the scan):\n" + lines;
+  if (!lines.empty() && platform::HasComDevices()) {
+    out += "to reach a network port as a COM name the scan tries, run (with its address):\n";
+  } else if (!lines.empty()) {
+    out += "lines for its Ports map (COM7 to COM22 are tried by the scan):\n";
+  }
+  out += lines;
   return out;
 }
 
@@ -208,7 +240,8 @@ std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFi
   for (const auto& p : ports) {
     out += first ? "" : ",";
     first = false;
-    out += "{\"device\":" + JsonString(p.device) + ",\"byId\":" + JsonList(p.byId) +
+    out += "{\"device\":" + JsonString(p.device) + ",\"friendlyName\":" +
+           JsonString(p.friendlyName) + ",\"byId\":" + JsonList(p.byId) +
            ",\"driver\":" + JsonString(p.driver) + ",\"subsystem\":" + JsonString(p.subsystem) +
            ",\"vid\":" + JsonString(p.vid) + ",\"pid\":" + JsonString(p.pid) +
            ",\"manufacturer\":" + JsonString(p.manufacturer) +
