@@ -1,10 +1,9 @@
 // The command-line host's Windows platform layer under Wine: the console's
 // code pages, Win32 codes explained, files that are devices, the registry
 // read as the library's .reg text, and how a COM name resolves there.
+#include <gtest/gtest.h>
 #include <io.h>
 #include <windows.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -89,9 +88,9 @@ TEST_F(Registry, TheLiveKeysReadAsRegTextWithQuotesAndBackslashesEscaped) {
   ASSERT_EQ(regfile::Validate(text.data(), text.size()), regfile::Result::Ok) << text;
   char out[256];
   uint32_t size = 0;
-  ASSERT_EQ(regfile::ReadString(text.data(), text.size(), kPortsSection, "COM32", out,
-                                sizeof out, &size),
-            regfile::Result::Ok);
+  ASSERT_EQ(
+      regfile::ReadString(text.data(), text.size(), kPortsSection, "COM32", out, sizeof out, &size),
+      regfile::Result::Ok);
   EXPECT_STREQ(out, "odd \"name\" \\ here");
 }
 

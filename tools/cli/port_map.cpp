@@ -27,8 +27,8 @@ RegistryFile LoadRegistry(const std::string& path) {
   RegistryFile reg;
   reg.path = path;
   if (path == kSystemRegistry) {
-    reg.present = platform::ExportRegistry({kPortsSection, kSettingsSection}, &reg.text,
-                                           &reg.readError);
+    reg.present =
+        platform::ExportRegistry({kPortsSection, kSettingsSection}, &reg.text, &reg.readError);
     return reg;
   }
   std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,5 @@
 #include "cli/ports.h"
 
-
 #include <algorithm>
 #include <cstdio>
 
@@ -87,8 +86,10 @@ std::vector<Mapping> RegistryMappings(const RegistryFile& reg) {
       m.state = std::string("never used: ") + RefusalReason(m.name.c_str()) +
                 " (names such as COM9 or COM90 are refused: use COM10 to COM89 for more ports)";
     } else if (platform::HasComDevices() && !rfc2217::HasScheme(m.device.c_str())) {
-      m.state = "ignored: here the Ports map sends a COM name only to a network port "
-                "(rfc2217://HOST:PORT); " + m.name + " opens Windows' own " + m.name;
+      m.state =
+          "ignored: here the Ports map sends a COM name only to a network port "
+          "(rfc2217://HOST:PORT); " +
+          m.name + " opens Windows' own " + m.name;
     } else {
       m.state = StateOf(m.device);
     }
@@ -240,8 +241,8 @@ std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFi
   for (const auto& p : ports) {
     out += first ? "" : ",";
     first = false;
-    out += "{\"device\":" + JsonString(p.device) + ",\"friendlyName\":" +
-           JsonString(p.friendlyName) + ",\"byId\":" + JsonList(p.byId) +
+    out += "{\"device\":" + JsonString(p.device) +
+           ",\"friendlyName\":" + JsonString(p.friendlyName) + ",\"byId\":" + JsonList(p.byId) +
            ",\"driver\":" + JsonString(p.driver) + ",\"subsystem\":" + JsonString(p.subsystem) +
            ",\"vid\":" + JsonString(p.vid) + ",\"pid\":" + JsonString(p.pid) +
            ",\"manufacturer\":" + JsonString(p.manufacturer) +

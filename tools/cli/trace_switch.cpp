@@ -100,8 +100,7 @@ std::string FileReport(const std::string& cfg) {
   const std::string role = cfg == "TARVO.cfg" ? "start-up" : "printer";
   std::string error;
   if (!tools::ReadRegularFile(cfg, &text, &error)) {
-    if (!Present(cfg))
-      return cfg + ": missing (the start-up creates it with tracing off)\n";
+    if (!Present(cfg)) return cfg + ": missing (the start-up creates it with tracing off)\n";
     return cfg + ": " + error + " (the library refuses it too: tracing stays off)\n";
   }
   const TraceConfigView v = ReadTraceConfig(text);

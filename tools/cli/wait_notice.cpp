@@ -27,7 +27,8 @@ std::string WaitNote(const std::string& what) {
          "identify, before it gives up)\n";
 }
 
-WaitNotice::WaitNotice(std::string what) : what_(std::move(what)), terminal_(platform::CanRedrawLine(stderr)) {
+WaitNotice::WaitNotice(std::string what)
+    : what_(std::move(what)), terminal_(platform::CanRedrawLine(stderr)) {
   thread_ = std::thread([this] { terminal_ ? Show() : Note(); });
 }
 

@@ -1,6 +1,5 @@
 #include "cli/why.h"
 
-
 #include <cstdio>
 
 #include "cli/cli.h"
@@ -25,8 +24,9 @@ const char* MappingName(MapSource s) {
 void Permission(const platform::DeviceProbe& p, OpenDiagnosis* d) {
   d->cause = "permission";
   d->message = "permission denied on " + d->device + ": " +
-               (p.owner.empty() ? p.codeText + " (another user's program, or a policy, keeps it "
-                                               "from this user: try as the user the host runs as)"
+               (p.owner.empty() ? p.codeText +
+                                      " (another user's program, or a policy, keeps it "
+                                      "from this user: try as the user the host runs as)"
                                 : PermissionAdvice(d->device, p.owner, p.group, p.mode));
 }
 

@@ -70,12 +70,12 @@ bool ExportRegistry(const std::vector<std::string>& keys, std::string* text, std
 
 // What the system tells about a serial device when it is opened.
 enum class DeviceFailure {
-  None,        // it opened
-  Missing,     // no such device
-  Unreachable, // a directory on its way may not be searched
-  Denied,      // this user may not open it
-  Busy,        // another program has it open
-  NotSerial,   // it is there but is no serial device
+  None,         // it opened
+  Missing,      // no such device
+  Unreachable,  // a directory on its way may not be searched
+  Denied,       // this user may not open it
+  Busy,         // another program has it open
+  NotSerial,    // it is there but is no serial device
   Other,
 };
 struct DeviceProbe {

@@ -141,7 +141,6 @@ DeviceProbe ProbeDevice(const std::string& device, int code, const std::string& 
   return p;
 }
 
-
 // ---- Holders (/proc) -------------------------------------------------------
 
 namespace {
@@ -195,7 +194,6 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot) {
   closedir(proc);
   return found;
 }
-
 
 // ---- Ports (sysfs) ---------------------------------------------------------
 

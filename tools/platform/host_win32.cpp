@@ -100,8 +100,8 @@ std::string CodeText(int code) {
   text += (text.empty() ? "Win32 code " : " (") + std::to_string(code) + (text.empty() ? "" : ")");
   char message[512] = {};
   const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const DWORD n = FormatMessageA(flags, nullptr, static_cast<DWORD>(code), 0, message,
-                                 sizeof message, nullptr);
+  const DWORD n =
+      FormatMessageA(flags, nullptr, static_cast<DWORD>(code), 0, message, sizeof message, nullptr);
   std::string said(message, n);
   while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ')) {
     said.pop_back();
@@ -152,7 +152,7 @@ bool ExportRegistry(const std::vector<std::string>& keys, std::string* text, std
   for (const auto& whole : keys) {
     const size_t slash = whole.find('\\');
     const std::string root = whole.substr(0, slash);
-    const HKEY hive = root == "HKEY_CLASSES_ROOT"    ? HKEY_CLASSES_ROOT
+    const HKEY hive = root == "HKEY_CLASSES_ROOT"   ? HKEY_CLASSES_ROOT
                       : root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
                                                     : HKEY_LOCAL_MACHINE;
     if (slash != std::string::npos &&

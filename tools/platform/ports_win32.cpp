@@ -10,9 +10,8 @@
 #include <devguid.h>
 #include <setupapi.h>
 
-#include <cstdlib>
-
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/host.h"
 
@@ -27,9 +26,8 @@ DEFINE_GUID(kComPortInterface, 0x86E0D1E0L, 0x8089, 0x11D0, 0x9C, 0xE4, 0x08, 0x
 std::string Property(HDEVINFO set, SP_DEVINFO_DATA* info, DWORD property) {
   char value[1024] = {};
   DWORD type = 0;
-  if (SetupDiGetDeviceRegistryPropertyA(set, info, property, &type,
-                                        reinterpret_cast<BYTE*>(value), sizeof value - 1,
-                                        nullptr) == 0) {
+  if (SetupDiGetDeviceRegistryPropertyA(set, info, property, &type, reinterpret_cast<BYTE*>(value),
+                                        sizeof value - 1, nullptr) == 0) {
     return "";
   }
   return value;  // REG_MULTI_SZ: its first string
