@@ -258,7 +258,9 @@ std::vector<SystemPort> ListSystemPorts(const std::string& sysRoot, const std::s
   const std::string byIdDir = devRoot + "/serial/by-id";
   const std::vector<std::string> byId = Entries(byIdDir);
   for (const auto& name : Entries(sysRoot + "/class/tty")) {
-    const std::string entry = sysRoot + "/class/tty/" + name;
+    std::string entry = sysRoot;
+    entry += "/class/tty/";
+    entry += name;
     if (access((entry + "/device").c_str(), F_OK) != 0) continue;  // virtual console, pty
     SystemPort p;
     p.name = name;
