@@ -4,7 +4,8 @@
   cli_wine_test.py --runner WINE_RUNNER --exe tarvo.exe --emulator tarvo-emu
                    --printer tests/windows/printer.py [--linux-cli tarvo]
 
-The cases: sales by hand (-f FILE with CR LF, -f -, an accented argument),
+The cases: sales by hand (-f FILE with CR LF, -f -, an accented argument, over
+rfc2217:// against the Linux tarvo-emu --listen),
 `why` (missing, opens, a network port that does not answer), `ports` (the
 prefix's COM ports and a map written with reg add), and with --linux-cli
 `trace on`, a sale and `report`, whose figures must equal the Linux
@@ -22,6 +23,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 
 SALE = [
     "identify",
@@ -47,6 +49,25 @@ def run(args, tarvo_args, stdin=None, port=True, cwd=None, program=None):
         command += ["--port", "com5", "--emulator", args.emulator]
     command += ["--", args.runner, program or args.exe] + tarvo_args
     return subprocess.run(command, input=stdin, capture_output=True, timeout=300, cwd=cwd)
+
+
+def sale_over_the_network(args):
+    # The Linux emulator serves the printer as an RFC 2217 port on a free
+    # TCP port; it prints the URL first.
+    emu = subprocess.Popen([args.emulator, "--listen", "127.0.0.1:0"], stdin=subprocess.PIPE,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        url = emu.stdout.readline().decode().strip()
+        threading.Thread(target=emu.stdout.read, daemon=True).start()
+        r = run(args, ["-p", url, "-q", "-f", "-"], stdin=("\n".join(SALE) + "\n").encode(),
+                port=False)
+    finally:
+        emu.terminate()
+        emu.wait(timeout=30)
+    out = r.stdout.decode("utf-8", "replace")
+    check("a sale with -p rfc2217://127.0.0.1:P against the Linux tarvo-emu --listen",
+          url.startswith("rfc2217://") and r.returncode == 0 and "Pão de queijo" in out,
+          f"url {url!r} status {r.returncode}\n{out}\n{r.stderr.decode('utf-8', 'replace')}")
 
 
 def ports_lists_the_prefix_and_its_map(args):
@@ -166,6 +187,7 @@ def main():
     why_missing(args)
     why_opens(args)
     why_network_silent(args)
+    sale_over_the_network(args)
     ports_lists_the_prefix_and_its_map(args)
     if args.linux_cli:
         with tempfile.TemporaryDirectory() as work:
