@@ -21,7 +21,7 @@ Event* Record(Kind kind, uint32_t arg, uint32_t arg2, const char* text) {
   return &e;
 }
 
-Device* DeviceOf(sys::Handle handle) {
+Device* DeviceOf(const void* handle) {
   for (auto& d : state.devices) {
     if (&d == handle && d.used) return &d;
   }

@@ -87,7 +87,7 @@ extern State state;
 // Appends an event to the record; nullptr when the record is full.
 Event* Record(Kind kind, uint32_t arg = 0, uint32_t arg2 = 0, const char* text = nullptr);
 // The open device behind a handle, or nullptr.
-Device* DeviceOf(sys::Handle handle);
+Device* DeviceOf(const void* handle);
 // Whether CTS is on at the given time.
 bool CtsAt(uint64_t time);
 // Bytes that have arrived by now, moved into buffer.
