@@ -16,7 +16,7 @@ DriverState driverState;
 
 namespace {
 
-constexpr uint32_t kSettingsRoom = 20;
+constexpr uint32_t kSettingsRoom = kCommSettingsRoom;
 
 // The device for a port name (serial/port_names.h), with its trace line.
 // False for a bad channel.

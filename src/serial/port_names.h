@@ -25,6 +25,9 @@ constexpr size_t kMaxPortName = kPortNameSize - 1;
 constexpr const char* kPortsSection = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports";
 constexpr const char* kSettingsKey = "BelmoraPOS\\ImpressoraFiscal";
 constexpr const char* kSettingsSection = "HKEY_CLASSES_ROOT\\BelmoraPOS\\ImpressoraFiscal";
+// The driver reads CommSettings into this many bytes, its terminator
+// included: a longer value cannot be read, and the line runs at 115200.
+constexpr size_t kCommSettingsRoom = 20;
 // The facade's scan (a port name whose fourth character is U or u) tries
 // COM7 to COM22 in turn.
 constexpr int kFirstScanPort = 7;

@@ -119,8 +119,10 @@ std::string CommSettingsNote(const RegistryFile& reg, int* rate) {
   if (!RegistryString(reg, kSettingsSection, "CommSettings", &value)) {
     return "no CommSettings string under [" + std::string(kSettingsSection) + "] in " + reg.path;
   }
-  // The driver reads at most 20 bytes, the terminator included.
-  if (value.size() + 1 > 20) return "CommSettings \"" + value + "\" is longer than 19 characters";
+  if (value.size() + 1 > kCommSettingsRoom) {
+    return "CommSettings \"" + value + "\" is longer than " +
+           std::to_string(kCommSettingsRoom - 1) + " characters";
+  }
   const CommSettingsCheck check = CheckCommSettings(value.c_str(), value.size() + 1);
   if (check.Usable()) {
     *rate = check.rate;

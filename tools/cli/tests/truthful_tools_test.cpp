@@ -156,5 +156,26 @@ TEST_F(Truthful, ANewPrinterFileTakesTheLevelOfTarvoCfg) {
   EXPECT_EQ(ReadTraceConfig("Trace=1\nTamanho=99999999999").size, 2147483647);
 }
 
+// The tools read the registry and trace files exactly as far as the driver
+// does; a tool that read further would call a setting used that the driver
+// ignores.
+TEST_F(Truthful, SettingsAndTraceFilesAreReadOnlyAsFarAsTheDriverReads) {
+  const std::string section = "[" + std::string(kSettingsSection) + "]\n";
+  int rate = 0;
+  Write("r.reg", kHeader + section + "\"CommSettings\"=\"COM1:57600,E,8,1abc\"\n");
+  EXPECT_EQ(CommSettingsNote(LoadRegistry("r.reg"), &rate), "");
+  EXPECT_EQ(rate, 57600);
+  // One character more no longer fits the driver's read with its terminator.
+  Write("r.reg", kHeader + section + "\"CommSettings\"=\"COM1:57600,E,8,1abcd\"\n");
+  EXPECT_NE(CommSettingsNote(LoadRegistry("r.reg"), &rate), "");
+  EXPECT_EQ(rate, 115200);
+  // A file malformed at its very first line is malformed all the same.
+  Write("r.reg", "not a registry file\n" + section + "\"CommSettings\"=\"COM1:57600,E,8,1\"\n");
+  EXPECT_NE(CommSettingsNote(LoadRegistry("r.reg"), &rate).find("malformed at line 1"),
+            std::string::npos);
+  // Only a trace configuration's first 50 bytes count.
+  EXPECT_EQ(ReadTraceConfig("Trace=1\n" + std::string(40, ' ') + "Tamanho=900").size, 5000000);
+}
+
 }  // namespace
 }  // namespace tarvo::cli

@@ -132,5 +132,19 @@ TEST(LogEnds, LevelTwoLogWhoseLastOperationFailedSaysThePrinterStopped) {
   test::FreshState();
 }
 
+// One failed exchange at the very end is enough: the printer has stopped
+// answering until a later exchange shows otherwise.
+TEST(LogEnds, ALogWhoseVeryLastExchangeFailedSaysThePrinterStopped) {
+  test::TempDir dir;
+  test::WriteFile("t.txt",
+                  "Arquivo de LOG t.txt:\n\n"
+                  "01/02/26 10:00:00 - EnviaComando2900 bufTx={1;LeTexto;;14} \n"
+                  "01/02/26 10:00:00 - EnviaComando2900 bufRx={1;0;;8}\n"
+                  "01/02/26 10:00:01 - EnviaComando2900 bufTx={2;LeTexto;;14} \n"
+                  "01/02/26 10:00:06 - EnviaComando2900 retRead=1460 bRetrans=0 dwRead=0\n");
+  const std::string json = ReportJson("t.txt");
+  EXPECT_TRUE(Has(json, "stopped answering")) << json;
+}
+
 }  // namespace
 }  // namespace tarvo::report
