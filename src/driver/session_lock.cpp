@@ -26,7 +26,7 @@ SessionLock::SessionLock(Mode mode) : locking_(LockingOn()) {
   held_ = true;
   if (mode != kOnceIdle) return;
   std::unique_lock<std::mutex> lock(d.lock, std::adopt_lock);
-  d.idle.wait(lock, [&d] { return d.cmdBusy == 0; });
+  d.idle.wait(lock, [] { return driverState.cmdBusy == 0; });
   lock.release();
 }
 
