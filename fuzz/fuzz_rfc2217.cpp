@@ -71,7 +71,10 @@ class StreamSocket final : public net::NetSocket {
   StreamSocket(const uint8_t* data, size_t size, size_t chunk)
       : data_(data), size_(size), chunk_(chunk) {}
   uint32_t Connect(const char*, uint16_t, uint32_t) override { return 0; }
-  uint32_t Send(const uint8_t*, size_t) override { return 0; }
+  uint32_t Send(const uint8_t*, size_t count, uint32_t, size_t* sent) override {
+    *sent = count;
+    return 0;
+  }
   uint32_t Receive(uint8_t* buffer, size_t room, size_t* got, uint32_t timeoutMs) override {
     *got = 0;
     if (pos_ == size_) {
@@ -108,8 +111,11 @@ void FuzzClient(uint8_t cut, const uint8_t* data, size_t size) {
   FUZZ_CHECK(ParseUrl("rfc2217://127.0.0.1:7000", &url));
   url.ignoreCts = (cut & 1) != 0;
   if (client.Open(&socket, url) != 0) return;
-  client.SetLine(115200, 8, 2, 0);
-  client.Control(kControlDtrOn);
+  net::LineSettings line;
+  line.baudRate = 115200;
+  line.parity = net::Parity::Even;
+  client.SetLine(line);
+  client.Escape(sys::Escape::SetDtr);
   uint32_t status = 0;
   FUZZ_CHECK(client.ModemStatus(&status) == 0);
   size_t delivered = 0;
