@@ -489,7 +489,7 @@ def _check_param(name: str, param: Param) -> tuple[bytes, bytes, int]:
     value, a '#' inside a date, or a blank inside a bare value would end the
     value early and let the rest be read as further parameters.
     The command-line host keeps the same rules in C++; both are tested
-    against tools/common/tests/param_cases.txt.
+    against tests/tools/common/param_cases.txt.
     """
     if not _NAME.match(name):
         raise ValueError(f"parameter name {name!r}: letters, digits and '_' only")

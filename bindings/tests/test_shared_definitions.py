@@ -8,7 +8,7 @@
   unknown outcome from a plain protocol failure.
 - The rules that keep a parameter value from breaking the parameter text,
   which the Python module keeps in its own words, against the cases the C++
-  rules are tested with (tools/common/tests/param_cases.txt).
+  rules are tested with (tests/tools/common/param_cases.txt).
 
 Needs bindings/python on the module path; not the library.
 """

@@ -51,29 +51,3 @@ else()
 endif()
 # The version shown is the project's, set once in the top CMakeLists.txt,
 # from the header CMake makes of it (tarvo_version.h, all four parts).
-
-
-# Under Wine (make windows): the host's Windows platform layer, and
-# tarvo.exe on COM5 served by the Linux emulator on a pseudo-terminal.
-if(WIN32 AND TARVO_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR)
-  add_executable(tarvo_host_win32_tests ${PROJECT_SOURCE_DIR}/tests/tools/host_win32_test.cpp)
-  target_compile_options(tarvo_host_win32_tests PRIVATE ${TARVO_WARNINGS})
-  target_link_libraries(tarvo_host_win32_tests PRIVATE tarvo_cli_core GTest::gtest_main)
-  # The registry's Ports key is the prefix's, shared with the Win32 layer's tests.
-  add_test(NAME windows.tools_host_layer
-    COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:tarvo_host_win32_tests>)
-  set_tests_properties(windows.tools_host_layer PROPERTIES RESOURCE_LOCK tarvo_wine_ports
-    TIMEOUT 120)
-  if(TARVO_EMULATOR)
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
-    # The Linux tarvo beside the emulator reads the same logs for the report.
-    get_filename_component(linux_tools ${TARVO_EMULATOR} DIRECTORY)
-    add_test(NAME windows.tarvo_exe_against_the_linux_emulator
-      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/cli_wine_test.py
-        --runner ${CMAKE_CROSSCOMPILING_EMULATOR} --exe $<TARGET_FILE:tarvo-cli>
-        --emulator ${TARVO_EMULATOR} --printer ${PROJECT_SOURCE_DIR}/tests/windows/printer.py
-        --linux-cli ${linux_tools}/tarvo)
-    set_tests_properties(windows.tarvo_exe_against_the_linux_emulator PROPERTIES
-      RESOURCE_LOCK tarvo_wine_ports TIMEOUT 600)
-  endif()
-endif()

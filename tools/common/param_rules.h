@@ -2,7 +2,7 @@
 // the staged parameter text: nothing is escaped on the way to the printer,
 // so a value holding its own delimiter would end early and let the rest be
 // read as further parameters. The Python module keeps the same rules in
-// its own words; both are checked against tools/common/tests/param_cases.txt.
+// its own words; both are checked against tests/tools/common/param_cases.txt.
 #pragma once
 
 #include <string_view>
