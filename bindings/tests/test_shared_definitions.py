@@ -175,7 +175,7 @@ class StateChangingCommands(unittest.TestCase):
 class ParameterRules(unittest.TestCase):
     def test_the_python_rules_agree_with_the_shared_cases(self):
         cases = 0
-        for line in _read("tools", "common", "tests", "param_cases.txt").split("\n"):
+        for line in _read("tests", "tools", "common", "param_cases.txt").split("\n"):
             if not line or line.startswith("#"):
                 continue
             type_code, verdict, value = line.split("\t", 2)
