@@ -1,16 +1,5 @@
-# The tools' platform layer and the printer emulator (tarvo-emu), on Linux
-# and, cross-compiled with MinGW-w64, on Windows (tarvo-emu.exe). Included
-# by tools/CMakeLists.txt; on Windows that file includes only this.
-
-# What the tools need of the system, one file per platform.
-if(WIN32)
-  add_library(tarvo_tools_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/../platform/win32.cpp)
-  target_link_libraries(tarvo_tools_platform PUBLIC ws2_32)
-else()
-  add_library(tarvo_tools_platform STATIC ${CMAKE_CURRENT_LIST_DIR}/../platform/posix.cpp)
-endif()
-target_include_directories(tarvo_tools_platform PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
-target_compile_options(tarvo_tools_platform PRIVATE ${TARVO_WARNINGS})
+# The printer emulator (tarvo-emu), on Linux and, cross-compiled with
+# MinGW-w64, on Windows (tarvo-emu.exe). Included by tools/CMakeLists.txt.
 
 # The emulator as a library: protocol, printer, session and the network
 # port's server are objects over bytes with no I/O; the lines and the loop

@@ -1,6 +1,8 @@
-// The tools' own platform layer: what the emulator (and later the other
-// tools) needs of the operating system, behind one small interface with
-// one file per platform (posix.cpp, win32.cpp). It translates and does not
+// The tools' own platform layer, one interface in two headers: this one
+// has handles, waiting, lines and the control channel (what the emulator
+// needs); host.h has the console, files and serial devices (what the
+// command-line host needs). One file per platform (posix.cpp, win32.cpp
+// here; host_posix.cpp, host_win32.cpp ... there). It translates and does not
 // decide: what a tool does with a stream, a fault line or a port is written
 // once, above it.
 //
