@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "tarvo.h"
 
@@ -22,7 +23,11 @@ namespace tarvo {
 
 constexpr size_t kPortNameSize = TARVO_MAX_PORT_NAME + 1;
 constexpr size_t kMaxPortName = kPortNameSize - 1;
+// The port map: the key under HKEY_LOCAL_MACHINE, and the same key as a
+// section of the registry file.
+constexpr const char* kPortsKey = "SOFTWARE\\TARVO\\Ports";
 constexpr const char* kPortsSection = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVO\\Ports";
+static_assert(std::string_view(kPortsSection).ends_with(kPortsKey), "one key, two spellings");
 constexpr const char* kSettingsKey = "BelmoraPOS\\ImpressoraFiscal";
 constexpr const char* kSettingsSection = "HKEY_CLASSES_ROOT\\BelmoraPOS\\ImpressoraFiscal";
 // The driver reads CommSettings into this many bytes, its terminator

@@ -9,6 +9,7 @@
 
 #include "common/text.h"
 #include "serial/net_client.h"
+#include "serial/port_names.h"
 #include "serial/rfc2217.h"
 #include "serial/slots.h"
 #include "serial/win32/device.h"
@@ -52,7 +53,7 @@ bool Claims(const char* name, char (&url)[256]) {
   if (rfc2217::HasScheme(name)) return CopyText(url, name);
   if (!IsComName(name)) return false;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TARVO\\Ports", 0, KEY_READ, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, &key) !=
       ERROR_SUCCESS) {
     return false;
   }
