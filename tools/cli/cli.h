@@ -88,7 +88,6 @@ std::string FormatJson(const Outcome& o);
 // printer sent them.
 std::string FormatQuiet(const Outcome& o, bool raw, bool terminal = false);
 
-std::string JsonString(std::string_view cp1252);
 std::string EscapeLine(std::string_view text);
 
 extern const char kUsage[];

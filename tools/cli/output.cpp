@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "common/cp1252.h"
 #include "common/escape.h"
+#include "common/json.h"
 #include "tarvo.h"
 
 namespace tarvo::cli {
@@ -58,32 +59,19 @@ std::string FormatQuiet(const Outcome& o, bool raw, bool terminal) {
   return out;
 }
 
-std::string JsonString(std::string_view cp1252) {
-  return "\"" + tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Json) + "\"";
-}
-
 std::string FormatJson(const Outcome& o) {
-  std::string out = "{\"command\":" + JsonString(o.command);
-  out += ",\"ok\":";
-  out += ExitStatusOf(o) == 0 ? "true" : "false";
-  out += ",\"result\":" + std::to_string(o.result);
-  out += ",\"code\":" + std::to_string(o.code);
-  out += ",\"name\":" + JsonString(o.name);
-  out += ",\"circumstance\":" + JsonString(o.circumstance);
-  out += ",\"values\":{";
-  bool first = true;
+  tools::Json j = {{"command", tools::JsonText(o.command)},
+                   {"ok", ExitStatusOf(o) == 0},
+                   {"result", o.result},
+                   {"code", o.code},
+                   {"name", tools::JsonText(o.name)},
+                   {"circumstance", tools::JsonText(o.circumstance)},
+                   {"values", tools::Json::object()}};
   for (const auto& [name, value] : o.values) {
-    if (!first) out += ",";
-    first = false;
-    out += JsonString(name) + ":" + JsonString(value);
+    j["values"][tools::Cp1252ToUtf8(name)] = tools::JsonText(value);
   }
-  out += "}";
-  if (!o.missing.empty()) {
-    out += ",\"missing\":[";
-    for (size_t i = 0; i < o.missing.size(); ++i) out += (i ? "," : "") + JsonString(o.missing[i]);
-    out += "]";
-  }
-  return out + "}\n";
+  if (!o.missing.empty()) j["missing"] = tools::JsonTexts(o.missing);
+  return tools::DumpJson(j);
 }
 
 }  // namespace tarvo::cli

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/cli.h"
+#include "common/json.h"
 #include "platform/host.h"
 #include "serial/reg_file.h"
 #include "serial/rfc2217.h"
@@ -151,12 +152,6 @@ std::string Joined(const std::vector<std::string>& items) {
   return out;
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (const auto& i : items) out += (out.size() > 1 ? "," : "") + JsonString(i);
-  return out + "]";
-}
-
 std::string RegistryState(const RegistryFile& reg) {
   if (!reg.present) return reg.path + " (missing: " + reg.readError + ")";
   if (reg.badLine != 0) {
@@ -226,33 +221,40 @@ std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& 
   return out;
 }
 
-std::string JsonMappings(const RegistryFile& reg) {
-  std::string out = "[";
-  for (const auto& m : RegistryMappings(reg)) {
-    out += (out.size() > 1 ? "," : "") + std::string("{\"name\":") + JsonString(m.name) +
-           ",\"device\":" + JsonString(m.device) + ",\"state\":" + JsonString(m.state) + "}";
-  }
-  return out + "]";
+namespace {
+
+tools::Json PortJson(const PortInfo& p) {
+  return {{"device", tools::JsonText(p.device)},
+          {"friendlyName", tools::JsonText(p.friendlyName)},
+          {"byId", tools::JsonTexts(p.byId)},
+          {"driver", tools::JsonText(p.driver)},
+          {"subsystem", tools::JsonText(p.subsystem)},
+          {"vid", tools::JsonText(p.vid)},
+          {"pid", tools::JsonText(p.pid)},
+          {"manufacturer", tools::JsonText(p.manufacturer)},
+          {"product", tools::JsonText(p.product)},
+          {"serial", tools::JsonText(p.serial)},
+          {"registry", tools::JsonTexts(p.mappedAs)},
+          {"default", tools::JsonTexts(p.defaultAs)},
+          {"scan", tools::JsonTexts(p.scannedAs)}};
 }
 
+}  // namespace
+
 std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFile& reg) {
-  std::string out = "{\"ports\":[";
-  bool first = true;
-  for (const auto& p : ports) {
-    out += first ? "" : ",";
-    first = false;
-    out += "{\"device\":" + JsonString(p.device) +
-           ",\"friendlyName\":" + JsonString(p.friendlyName) + ",\"byId\":" + JsonList(p.byId) +
-           ",\"driver\":" + JsonString(p.driver) + ",\"subsystem\":" + JsonString(p.subsystem) +
-           ",\"vid\":" + JsonString(p.vid) + ",\"pid\":" + JsonString(p.pid) +
-           ",\"manufacturer\":" + JsonString(p.manufacturer) +
-           ",\"product\":" + JsonString(p.product) + ",\"serial\":" + JsonString(p.serial) +
-           ",\"registry\":" + JsonList(p.mappedAs) + ",\"default\":" + JsonList(p.defaultAs) +
-           ",\"scan\":" + JsonList(p.scannedAs) + "}";
+  tools::Json list = tools::Json::array();
+  for (const auto& p : ports) list.push_back(PortJson(p));
+  tools::Json mappings = tools::Json::array();
+  for (const auto& m : RegistryMappings(reg)) {
+    mappings.push_back({{"name", tools::JsonText(m.name)},
+                        {"device", tools::JsonText(m.device)},
+                        {"state", tools::JsonText(m.state)}});
   }
-  return out + "],\"registryFile\":" + JsonString(RegistryState(reg)) +
-         ",\"portsLines\":" + JsonString(SuggestedPortsLines(reg, ports)) +
-         ",\"mappings\":" + JsonMappings(reg) + ",\"scan\":" + JsonString(ScanReach(reg)) + "}\n";
+  return tools::DumpJson({{"ports", list},
+                          {"registryFile", tools::JsonText(RegistryState(reg))},
+                          {"portsLines", tools::JsonText(SuggestedPortsLines(reg, ports))},
+                          {"mappings", mappings},
+                          {"scan", tools::JsonText(ScanReach(reg))}});
 }
 
 int RunPorts(const std::vector<std::string>& args) {

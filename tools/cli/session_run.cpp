@@ -8,6 +8,7 @@
 #include "cli/trace_switch.h"
 #include "cli/wait_notice.h"
 #include "cli/why.h"
+#include "common/json.h"
 #include "platform/host.h"
 #include "tarvo.h"
 #include "trace/trace_env.h"
@@ -21,7 +22,9 @@ bool jsonFailures = false;
 int Fail(const std::string& message, int status) {
   platform::Print(stderr, "tarvo: " + message + "\n");
   if (jsonFailures) {
-    std::printf("{\"ok\":false,\"status\":%d,\"error\":%s}\n", status, JsonString(message).c_str());
+    const tools::Json failure = {
+        {"ok", false}, {"status", status}, {"error", tools::JsonText(message)}};
+    std::fputs(tools::DumpJson(failure).c_str(), stdout);
   }
   return status;
 }

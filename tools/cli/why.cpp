@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/port_map.h"
+#include "common/json.h"
 #include "platform/host.h"
 #include "serial/rfc2217.h"
 
@@ -169,12 +170,17 @@ std::string DiagnosisLine(const OpenDiagnosis& d) {
 }
 
 std::string DiagnosisJson(const OpenDiagnosis& d) {
-  return "{\"command\":\"open\",\"ok\":" + std::string(d.opened ? "true" : "false") +
-         ",\"port\":" + JsonString(d.port) + ",\"status\":" + std::to_string(DiagnosisStatus(d)) +
-         ",\"device\":" + JsonString(d.device) + ",\"mapping\":" + JsonString(d.mapping) +
-         ",\"cause\":" + JsonString(d.cause) + ",\"code\":" + std::to_string(d.code) +
-         ",\"message\":" + JsonString(d.message) + ",\"registry\":" + JsonString(d.registryNote) +
-         ",\"explanation\":" + JsonString(DiagnosisLine(d)) + "}\n";
+  return tools::DumpJson({{"command", "open"},
+                          {"ok", d.opened},
+                          {"port", tools::JsonText(d.port)},
+                          {"status", DiagnosisStatus(d)},
+                          {"device", tools::JsonText(d.device)},
+                          {"mapping", tools::JsonText(d.mapping)},
+                          {"cause", tools::JsonText(d.cause)},
+                          {"code", d.code},
+                          {"message", tools::JsonText(d.message)},
+                          {"registry", tools::JsonText(d.registryNote)},
+                          {"explanation", tools::JsonText(DiagnosisLine(d))}});
 }
 
 }  // namespace tarvo::cli

@@ -21,7 +21,7 @@ void AppendFrameByte(std::string* out, char c) {
   }
 }
 
-void AppendTextByte(std::string* out, char c, bool json) {
+void AppendLineByte(std::string* out, char c) {
   const auto u = static_cast<unsigned char>(c);
   switch (c) {
     case '\\': *out += "\\\\"; break;
@@ -29,10 +29,8 @@ void AppendTextByte(std::string* out, char c, bool json) {
     case '\t': *out += "\\t"; break;
     case '\r': *out += "\\r"; break;
     default:
-      if (json && c == '"') {
-        *out += "\\\"";
-      } else if (u < 0x20 || u == 0x7f) {
-        AppendHex(out, json ? "\\u00" : "\\x", u, "0123456789abcdef");
+      if (u < 0x20 || u == 0x7f) {
+        AppendHex(out, "\\x", u, "0123456789abcdef");
       } else {
         out->push_back(c);
       }
@@ -60,7 +58,7 @@ std::string Escape(std::string_view text, EscapeStyle style) {
     } else if (style == EscapeStyle::Terminal || style == EscapeStyle::TerminalRaw) {
       AppendTerminalByte(&out, c, style == EscapeStyle::TerminalRaw);
     } else {
-      AppendTextByte(&out, c, style == EscapeStyle::Json);
+      AppendLineByte(&out, c);
     }
   }
   return out;

@@ -24,10 +24,6 @@ std::string PlainText(std::string_view cp1252) {
   return tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Line);
 }
 
-std::string JsonText(std::string_view cp1252) {
-  return "\"" + tools::Escape(tools::Cp1252ToUtf8(cp1252), tools::EscapeStyle::Json) + "\"";
-}
-
 std::string Num(int64_t v) { return std::to_string(v); }
 
 std::string Plural(int64_t n, const char* one, const char* many) {

@@ -19,8 +19,6 @@ constexpr std::array<const char*, kOutcomeCount> kOutcomeColours = {
 std::string HtmlText(std::string_view cp1252);
 // The same for a terminal line (escapes as the tarvo command prints them).
 std::string PlainText(std::string_view cp1252);
-// A JSON string.
-std::string JsonText(std::string_view cp1252);
 
 std::string Num(int64_t v);
 std::string Plural(int64_t n, const char* one, const char* many);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/json.h"
 #include "report/format.h"
 
 namespace tarvo::report {
@@ -178,131 +179,139 @@ std::string TextSummary(const std::vector<LogFile>& logs, const Report& r, const
 
 namespace {
 
-std::string Flags(const Exchange& e) {
-  return std::string(",\"recovered\":") + (e.recovered ? "true" : "false") +
-         ",\"outcomeUnknown\":" + (e.outcomeUnknown ? "true" : "false") +
-         ",\"networkLost\":" + (e.networkLost ? "true" : "false") +
-         (e.outcomeUnknown ? ",\"warning\":" + JsonText(kOutcomeUnknownWords) : "");
+using tools::Json;
+using tools::JsonText;
+
+void AddFlags(const Exchange& e, Json* j) {
+  (*j)["recovered"] = e.recovered;
+  (*j)["outcomeUnknown"] = e.outcomeUnknown;
+  (*j)["networkLost"] = e.networkLost;
+  if (e.outcomeUnknown) (*j)["warning"] = JsonText(kOutcomeUnknownWords);
 }
 
-std::string JsonExchange(const Exchange& e) {
-  std::string s =
-      "{\"time\":" + JsonText(e.stamp) + ",\"id\":" + Num(e.id) +
-      ",\"command\":" + JsonText(e.command) + ",\"outcome\":\"" + OutcomeKey(e.outcome) +
-      "\",\"seconds\":" + Num(e.Seconds()) + ",\"code\":" + Num(e.code) +
-      ",\"errorName\":" + JsonText(e.errorName) + ",\"circumstance\":" + JsonText(e.circumstance) +
-      ",\"resend\":" + (e.resend ? "true" : "false") + ",\"operation\":" + Num(e.operation) +
-      ",\"discarded\":" + Num(e.discarded) + ",\"staleIds\":[";
-  for (size_t i = 0; i < e.staleIds.size(); ++i) s += (i ? "," : "") + Num(e.staleIds[i]);
-  s += "],\"breakAttempts\":" + Num(e.breakAttempts) +
-       ",\"wokeByBreak\":" + (e.wokeByBreak ? "true" : "false") +
-       ",\"reopened\":" + (e.reopened ? "true" : "false") +
-       ",\"ctsLost\":" + (e.ctsLost ? "true" : "false") +
-       ",\"ctsHeld\":" + (e.ctsHeld ? "true" : "false") + ",\"detail\":" + JsonText(e.detail) +
-       ",\"request\":" + JsonText(e.request) + ",\"answer\":" + JsonText(e.answer) + Flags(e) + "}";
-  return s;
+Json ExchangeJson(const Exchange& e) {
+  Json j = {{"time", JsonText(e.stamp)},
+            {"id", e.id},
+            {"command", JsonText(e.command)},
+            {"outcome", OutcomeKey(e.outcome)},
+            {"seconds", e.Seconds()},
+            {"code", e.code},
+            {"errorName", JsonText(e.errorName)},
+            {"circumstance", JsonText(e.circumstance)},
+            {"resend", e.resend},
+            {"operation", e.operation},
+            {"discarded", e.discarded},
+            {"staleIds", Json::array()},
+            {"breakAttempts", e.breakAttempts},
+            {"wokeByBreak", e.wokeByBreak},
+            {"reopened", e.reopened},
+            {"ctsLost", e.ctsLost},
+            {"ctsHeld", e.ctsHeld},
+            {"detail", JsonText(e.detail)},
+            {"request", JsonText(e.request)},
+            {"answer", JsonText(e.answer)}};
+  for (const auto id : e.staleIds) j["staleIds"].push_back(id);
+  AddFlags(e, &j);
+  return j;
 }
 
-std::string JsonLogs(const std::vector<LogFile>& logs) {
-  std::string s = "[";
-  for (size_t i = 0; i < logs.size(); ++i) {
-    const LogFile& l = logs[i];
-    s += (i ? "," : "") + std::string("{\"path\":") + JsonText(l.path) +
-         ",\"lines\":" + Num(static_cast<int64_t>(l.records.size())) +
-         ",\"header\":" + (l.header ? "true" : "false") +
-         ",\"wrapped\":" + (l.wrapped ? "true" : "false") +
-         ",\"wrapOffset\":" + Num(static_cast<int64_t>(l.wrapOffset)) +
-         ",\"skippedBytes\":" + Num(static_cast<int64_t>(l.skippedBytes)) + "}";
+Json LogsJson(const std::vector<LogFile>& logs) {
+  Json list = Json::array();
+  for (const LogFile& l : logs) {
+    list.push_back({{"path", JsonText(l.path)},
+                    {"lines", l.records.size()},
+                    {"header", l.header},
+                    {"wrapped", l.wrapped},
+                    {"wrapOffset", l.wrapOffset},
+                    {"skippedBytes", l.skippedBytes}});
   }
-  return s + "]";
+  return list;
 }
 
-std::string JsonCommands(const Figures& f) {
-  std::string s = "[";
-  bool first = true;
+Json CommandsJson(const Figures& f) {
+  Json list = Json::array();
   for (const auto& [name, c] : f.commands) {
-    s += (first ? "" : ",") + std::string("{\"command\":") + JsonText(name) +
-         ",\"operations\":" + Num(c.operations) + ",\"exchanges\":" + Num(c.exchanges) +
-         ",\"answered\":" + Num(c.ok) + ",\"refused\":" + Num(c.refused) +
-         ",\"failed\":" + Num(c.failed) + ",\"resends\":" + Num(c.resends) +
-         ",\"longestSeconds\":" + Num(c.longest) + "}";
-    first = false;
+    list.push_back({{"command", JsonText(name)},
+                    {"operations", c.operations},
+                    {"exchanges", c.exchanges},
+                    {"answered", c.ok},
+                    {"refused", c.refused},
+                    {"failed", c.failed},
+                    {"resends", c.resends},
+                    {"longestSeconds", c.longest}});
   }
-  return s + "]";
+  return list;
 }
 
-std::string JsonStartups(const Report& r) {
-  std::string s = "[";
-  for (size_t i = 0; i < r.startups.size(); ++i) {
-    const Startup& st = r.startups[i];
-    s += (i ? "," : "") + std::string("{\"time\":") + JsonText(st.stamp) +
-         ",\"port\":" + JsonText(st.port) + ",\"level\":" + Num(st.level) +
-         ",\"result\":" + JsonText(st.result) + ",\"phases\":[";
-    for (size_t k = 0; k < st.phases.size(); ++k) {
-      s += (k ? "," : "") + std::string("{\"time\":") + JsonText(st.phases[k].first) +
-           ",\"what\":" + JsonText(st.phases[k].second) + "}";
+Json StartupsJson(const Report& r) {
+  Json list = Json::array();
+  for (const Startup& st : r.startups) {
+    Json phases = Json::array();
+    for (const auto& [time, what] : st.phases) {
+      phases.push_back({{"time", JsonText(time)}, {"what", JsonText(what)}});
     }
-    s += "]}";
+    list.push_back({{"time", JsonText(st.stamp)},
+                    {"port", JsonText(st.port)},
+                    {"level", st.level},
+                    {"result", JsonText(st.result)},
+                    {"phases", phases}});
   }
-  return s + "]";
+  return list;
 }
 
-std::string JsonFailures(const Report& r) {
-  std::string s = "[";
-  bool first = true;
+Json FailuresJson(const Report& r) {
+  Json list = Json::array();
   for (const Exchange& e : r.exchanges) {
     if (!IsFailure(e)) continue;
     const Advice a = AdviceForExchange(e);
-    s += (first ? "" : ",") + std::string("{\"time\":") + JsonText(e.stamp) +
-         ",\"command\":" + JsonText(e.command) + ",\"id\":" + Num(e.id) + ",\"outcome\":\"" +
-         OutcomeKey(e.outcome) + "\",\"what\":" + JsonText(WhatHappened(e)) +
-         ",\"title\":" + JsonText(a.title) + ",\"meaning\":" + JsonText(a.meaning) +
-         ",\"check\":" + JsonText(a.check) + Flags(e) + "}";
-    first = false;
+    Json j = {{"time", JsonText(e.stamp)},
+              {"command", JsonText(e.command)},
+              {"id", e.id},
+              {"outcome", OutcomeKey(e.outcome)},
+              {"what", JsonText(WhatHappened(e))},
+              {"title", JsonText(a.title)},
+              {"meaning", JsonText(a.meaning)},
+              {"check", JsonText(a.check)}};
+    AddFlags(e, &j);
+    list.push_back(j);
   }
-  return s + "]";
+  return list;
 }
 
-std::string JsonNotes(const Report& r) {
-  std::string s = "[";
-  bool first = true;
+Json NotesJson(const Report& r) {
+  Json list = Json::array();
   for (const Note& n : r.notes) {
     const Advice a = AdviceForNote(n);
-    s += (first ? "" : ",") + std::string("{\"time\":") + JsonText(n.stamp) +
-         ",\"kind\":" + JsonText(n.kind) + ",\"line\":" + JsonText(n.line) +
-         ",\"codeWords\":" + JsonText(n.codeWords) + ",\"title\":" + JsonText(a.title) +
-         ",\"meaning\":" + JsonText(a.meaning) + ",\"check\":" + JsonText(a.check) + "}";
-    first = false;
+    list.push_back({{"time", JsonText(n.stamp)},
+                    {"kind", JsonText(n.kind)},
+                    {"line", JsonText(n.line)},
+                    {"codeWords", JsonText(n.codeWords)},
+                    {"title", JsonText(a.title)},
+                    {"meaning", JsonText(a.meaning)},
+                    {"check", JsonText(a.check)}});
   }
-  return s + "]";
+  return list;
 }
 
 }  // namespace
 
 std::string Json(const std::vector<LogFile>& logs, const Report& r, const Figures& f) {
-  std::string s = "{\"logs\":" + JsonLogs(logs);
-  s += ",\"first\":" + JsonText(r.firstStamp) + ",\"last\":" + JsonText(r.lastStamp);
-  s += ",\"lines\":" + Num(static_cast<int64_t>(r.records)) +
-       ",\"unknownLines\":" + Num(static_cast<int64_t>(r.unknownLines)) +
-       ",\"framesTraced\":" + (r.verbose ? "true" : "false");
-  s += ",\"verdict\":" + JsonText(Verdict(r));
-  s += ",\"figures\":{";
-  bool first = true;
-  for (const auto& [name, value] : NamedFigures(f)) {
-    s += (first ? "\"" : ",\"") + name + "\":" + Num(value);
-    first = false;
-  }
-  s += "},\"answerSeconds\":[";
-  for (int b = 0; b < kTimeBuckets; ++b) s += (b ? "," : "") + Num(f.answerSeconds[b]);
-  s += "],\"failureSeconds\":[";
-  for (int b = 0; b < kTimeBuckets; ++b) s += (b ? "," : "") + Num(f.failureSeconds[b]);
-  s += "],\"commands\":" + JsonCommands(f) + ",\"startups\":" + JsonStartups(r) +
-       ",\"failures\":" + JsonFailures(r) + ",\"notes\":" + JsonNotes(r) +
-       ",\"levelHidesFrames\":" + (r.levelHidesFrames ? "true" : "false") +
-       ",\"network\":" + (r.network ? "true" : "false") + ",\"exchanges\":[";
-  for (size_t i = 0; i < r.exchanges.size(); ++i)
-    s += (i ? "," : "") + JsonExchange(r.exchanges[i]);
-  return s + "]}\n";
+  tools::Json j = {{"logs", LogsJson(logs)},          {"first", JsonText(r.firstStamp)},
+                   {"last", JsonText(r.lastStamp)},   {"lines", r.records},
+                   {"unknownLines", r.unknownLines},  {"framesTraced", r.verbose},
+                   {"verdict", JsonText(Verdict(r))}, {"figures", tools::Json::object()}};
+  for (const auto& [name, value] : NamedFigures(f)) j["figures"][name] = value;
+  j["answerSeconds"] = f.answerSeconds;
+  j["failureSeconds"] = f.failureSeconds;
+  j["commands"] = CommandsJson(f);
+  j["startups"] = StartupsJson(r);
+  j["failures"] = FailuresJson(r);
+  j["notes"] = NotesJson(r);
+  j["levelHidesFrames"] = r.levelHidesFrames;
+  j["network"] = r.network;
+  j["exchanges"] = tools::Json::array();
+  for (const Exchange& e : r.exchanges) j["exchanges"].push_back(ExchangeJson(e));
+  return tools::DumpJson(j);
 }
 
 }  // namespace tarvo::report

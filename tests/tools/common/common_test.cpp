@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/escape.h"
+#include "common/json.h"
 #include "common/numbers.h"
 #include "common/param_rules.h"
 
@@ -34,7 +35,7 @@ TEST(ParseInteger, TakesASignedWholeNumberWithinItsRangeOnly) {
 TEST(Escape, EachStyleKeepsItsOutputOnOneLine) {
   const std::string text = "a\\b\n\"\x01\x7f\xe3";
   EXPECT_EQ(Escape(text, EscapeStyle::Line), "a\\\\b\\n\"\\x01\\x7f\xe3");
-  EXPECT_EQ(Escape(text, EscapeStyle::Json), "a\\\\b\\n\\\"\\u0001\\u007f\xe3");
+  EXPECT_EQ(DumpJson(JsonText(text)), "\"a\\\\b\\n\\\"\\u0001\x7f\xc3\xa3\"\n");
   EXPECT_EQ(Escape(text, EscapeStyle::Frame), "a\\b\\n\"\\x01\\x7F\\xE3");
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/json.h"
 #include "driver/driver_state.h"
 #include "facade/fc_state.h"
 #include "report/report.h"
@@ -99,6 +100,22 @@ TEST(LogEnds, MarkupAndCp1252InTheLogAreEscapedOnThePage) {
   EXPECT_TRUE(Has(page, "&lt;i&gt;&amp;\xc3\xa9"));
   EXPECT_TRUE(Has(page, "&lt;u&gt;&amp;\xc3\xa7"));
   EXPECT_TRUE(Has(json, "<i>&\xc3\xa9")) << json;
+}
+
+// A frame is the printer's bytes: a quote, a backslash, control bytes and
+// cp1252 letters in it must leave the JSON valid, and come back from it as
+// the text they are.
+TEST(LogEnds, ControlBytesQuotesAndCp1252InAFrameLeaveTheJsonValid) {
+  test::TempDir dir;
+  test::WriteFile("t.txt",
+                  "Arquivo de LOG t.txt:\n\n"
+                  "01/02/26 10:00:00 - EnviaComando2900 "
+                  "bufTx={1;LeTexto;N=\"\\\x01\x1b\x7f\xe7\x80\x81\";14} \n"
+                  "01/02/26 10:00:00 - EnviaComando2900 bufRx={1;0;;8}\n");
+  const tools::Json json = tools::Json::parse(ReportJson("t.txt"));
+  ASSERT_EQ(json["exchanges"].size(), 1u);
+  EXPECT_EQ(json["exchanges"][0]["request"],
+            "{1;LeTexto;N=\"\\\x01\x1b\x7f\xc3\xa7\xe2\x82\xac\xef\xbf\xbd\";14}");
 }
 
 // Below trace level 1 an answered operation leaves no exchange in the log.
