@@ -7,6 +7,7 @@
 #include "common/cp1252.h"
 #include "common/escape.h"
 #include "common/numbers.h"
+#include "common/options.h"
 #include "common/param_rules.h"
 #include "tarvo.h"
 
@@ -117,17 +118,6 @@ bool ValidName(std::string_view name) {
   return true;
 }
 
-// The options that take no value: the setting that `name` turns on, or null
-// when `name` is not one of them.
-bool* SwitchOf(const std::string& name, Options* out) {
-  if (name == "--json") return &out->json;
-  if (name == "-q" || name == "--quiet") return &out->quiet;
-  if (name == "--trace") return &out->trace;
-  if (name == "-k" || name == "--keep-going") return &out->keepGoing;
-  if (name == "--raw") return &out->raw;
-  return nullptr;
-}
-
 }  // namespace
 
 bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
@@ -159,85 +149,73 @@ bool ParseParam(std::string_view arg, ParamArg* out, std::string* error) {
 
 namespace {
 
-// The option at args[*i], with its "--name=value" form split.
-struct OptionWord {
-  const std::vector<std::string>& args;
-  size_t* i;
-  std::string name;
-  std::string inlineValue;
-  bool hasInline = false;
+enum Opt {
+  kHelp,
+  kVersion,
+  kPort,
+  kReturn,
+  kFile,
+  kTimeout,
+  kTraceDir,
+  kJson,
+  kQuiet,
+  kTrace,
+  kKeepGoing,
+  kRaw
+};
 
-  OptionWord(const std::vector<std::string>& all, size_t* at) : args(all), i(at), name(all[*at]) {
-    const std::string& a = all[*at];
-    if (a.size() > 2 && a[1] == '-') {
-      const size_t eq = a.find('=');
-      if (eq != std::string::npos) {
-        name = a.substr(0, eq);
-        inlineValue = a.substr(eq + 1);
-        hasInline = true;
-      }
-    }
-  }
-
-  // The option's value: after '=' or the next argument.
-  bool Value(std::string* v, std::string* error) {
-    if (hasInline) {
-      *v = inlineValue;
-      return true;
-    }
-    if (*i + 1 >= args.size()) {
-      *error = "option " + name + " needs a value";
-      return false;
-    }
-    *v = args[++*i];
-    return true;
-  }
-
-  bool NoValue(std::string* error) {
-    if (hasInline) *error = "option " + name + " takes no value";
-    return !hasInline;
-  }
+constexpr tools::OptionSpec kOptions[] = {
+    {kHelp, "--help", 'h', false},
+    {kVersion, "--version", 0, false},
+    {kPort, "--port", 'p', true},
+    {kReturn, "--return", 'r', true},
+    {kFile, "--file", 'f', true},
+    {kTimeout, "--timeout", 't', true},
+    {kTraceDir, "--trace-dir", 0, true},
+    {kJson, "--json", 0, false},
+    {kQuiet, "--quiet", 'q', false},
+    {kTrace, "--trace", 0, false},
+    {kKeepGoing, "--keep-going", 'k', false},
+    {kRaw, "--raw", 0, false},
 };
 
 // One option of the command line. Run when it was taken, Help or Version
-// when it asks for them, Error when it is refused.
-ParseResult TakeOption(OptionWord& o, Options* out, std::vector<std::string>* returns,
-                       std::string* error) {
-  const std::string& name = o.name;
-  std::string v;
-  if (name == "-h" || name == "--help") return ParseResult::Help;
-  if (name == "--version") return ParseResult::Version;
-  bool taken = true;
-  if (name == "-p" || name == "--port") {
-    taken = o.Value(&out->port, error);
-  } else if (name == "-r" || name == "--return") {
-    taken = o.Value(&v, error);
-    if (taken && !ValidName(v)) {
-      *error = "-r: bad value name '" + v + "'";
-      taken = false;
-    }
-    if (taken) returns->push_back(v);
-  } else if (name == "-f" || name == "--file") {
-    taken = o.Value(&out->scriptFile, error);
-  } else if (name == "-t" || name == "--timeout") {
-    long long ms = 0;
-    taken = o.Value(&v, error);
-    if (taken && !tools::ParseInteger(v, 0, INT_MAX, &ms)) {
-      *error = "--timeout: milliseconds, a number from 0 up";
-      taken = false;
-    }
-    out->timeoutMs = static_cast<int>(ms);
-  } else if (name == "--trace-dir") {
-    taken = o.Value(&out->traceDir, error);
-    out->trace = out->trace || taken;
-  } else if (bool* on = SwitchOf(name, out)) {
-    taken = o.NoValue(error);
-    *on = *on || taken;
-  } else {
-    *error = "unknown option '" + o.args[*o.i] + "'";
-    taken = false;
+// when it asks for them, Error when its value is refused.
+ParseResult TakeOption(const tools::OptionParser::Item& o, Options* out,
+                       std::vector<std::string>* returns, std::string* error) {
+  const std::string& v = o.value;
+  long long ms = 0;
+  switch (o.id) {
+    case kHelp: return ParseResult::Help;
+    case kVersion: return ParseResult::Version;
+    case kPort: out->port = v; break;
+    case kFile: out->scriptFile = v; break;
+    case kTraceDir:
+      out->traceDir = v;
+      out->trace = true;
+      break;
+    case kJson: out->json = true; break;
+    case kQuiet: out->quiet = true; break;
+    case kTrace: out->trace = true; break;
+    case kKeepGoing: out->keepGoing = true; break;
+    case kRaw: out->raw = true; break;
+    case kReturn:
+      if (!ValidName(v)) {
+        *error = "-r: bad value name '" + v + "'";
+        return ParseResult::Error;
+      }
+      returns->push_back(v);
+      break;
+    case kTimeout:
+      if (!tools::ParseInteger(v, 0, INT_MAX, &ms)) {
+        *error = "--timeout: milliseconds, a number from 0 up";
+        return ParseResult::Error;
+      }
+      out->timeoutMs = static_cast<int>(ms);
+      break;
+    default: break;
   }
-  return taken ? ParseResult::Run : ParseResult::Error;
+  return ParseResult::Run;
 }
 
 // What the options and words make together, once all are read.
@@ -284,22 +262,22 @@ ParseResult ParseArguments(const std::vector<std::string>& args, std::string_vie
   out->port = std::string(envPort);
   std::vector<std::string> words;    // the command and its parameters
   std::vector<std::string> returns;  // -r names
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      words.push_back(a);
-      continue;
+  tools::OptionParser parser(kOptions, args);
+  tools::OptionParser::Item item;
+  for (;;) {
+    switch (parser.Next(&item, error)) {
+      case tools::OptionParser::Got::Error: return ParseResult::Error;
+      case tools::OptionParser::Got::End:
+        return FinishArguments(std::move(words), returns, out, error);
+      case tools::OptionParser::Got::Word: words.push_back(item.value); break;
+      case tools::OptionParser::Got::Option:
+        if (const ParseResult taken = TakeOption(item, out, &returns, error);
+            taken != ParseResult::Run) {
+          return taken;
+        }
+        break;
     }
-    if (a == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    OptionWord option(args, &i);
-    const ParseResult taken = TakeOption(option, out, &returns, error);
-    if (taken != ParseResult::Run) return taken;
   }
-  return FinishArguments(std::move(words), returns, out, error);
 }
 
 bool ParseCommandWords(const std::vector<std::string>& words, CommandSpec* out,

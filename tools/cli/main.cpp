@@ -20,6 +20,7 @@
 #include "cli/wait_notice.h"
 #include "cli/why.h"
 #include "common/escape.h"
+#include "common/safe_file.h"
 #include "platform/host.h"
 #include "report/report.h"
 #include "tarvo.h"
@@ -43,12 +44,10 @@ bool ReadAll(const std::string& path, std::string* out) {
 }
 
 std::vector<std::string> FilesEndingWith(const std::string& dir, const std::string& suffix) {
-  std::vector<std::string> names;
-  std::error_code e;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, e)) {
-    const std::string n = entry.path().filename().string();
-    if (n.size() > suffix.size() && n.ends_with(suffix)) names.push_back(n);
-  }
+  std::vector<std::string> names = tarvo::tools::DirectoryNames(dir);
+  std::erase_if(names, [&](const std::string& n) {
+    return n.size() <= suffix.size() || !n.ends_with(suffix);
+  });
   return names;
 }
 

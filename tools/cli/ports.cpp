@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "common/json.h"
+#include "common/options.h"
 #include "platform/host.h"
 #include "serial/reg_file.h"
 #include "serial/rfc2217.h"
@@ -258,14 +259,20 @@ std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFi
 }
 
 int RunPorts(const std::vector<std::string>& args) {
+  constexpr tools::OptionSpec kOptions[] = {{0, "--json", 0, false}};
+  tools::OptionParser parser(kOptions, args);
+  tools::OptionParser::Item item;
+  std::string error;
   bool json = false;
-  for (const auto& a : args) {
-    if (a == "--json") {
+  for (tools::OptionParser::Got got;
+       (got = parser.Next(&item, &error)) != tools::OptionParser::Got::End;) {
+    if (got == tools::OptionParser::Got::Option) {
       json = true;
-    } else {
-      std::fprintf(stderr, "tarvo ports: unknown argument '%s' (only --json)\n", a.c_str());
-      return 2;
+      continue;
     }
+    if (got == tools::OptionParser::Got::Word) error = "unknown argument '" + item.value + "'";
+    std::fprintf(stderr, "tarvo ports: %s (only --json)\n", error.c_str());
+    return 2;
   }
   PortRoots roots;
   if (const char* sys = std::getenv("TARVO_SYS_ROOT")) roots.sys = sys;

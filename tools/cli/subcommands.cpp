@@ -5,6 +5,7 @@
 #include "cli/ports.h"
 #include "cli/trace_switch.h"
 #include "cli/why.h"
+#include "common/options.h"
 #include "platform/host.h"
 
 namespace tarvo::cli {
@@ -16,20 +17,29 @@ namespace {
 // status 0 when it opens and no other process holds it, 3 when it does not
 // open or another process holds it, 2 for bad arguments.
 int ExplainPort(const std::vector<std::string>& args, const PortOpener& open) {
+  constexpr tools::OptionSpec kOptions[] = {{0, "--json", 0, false}};
+  const char* const usage = "usage: tarvo why PORT [--json]\n";
+  tools::OptionParser parser(kOptions, args);
+  tools::OptionParser::Item item;
   std::string port;
+  std::string error;
   bool json = false;
-  for (const auto& a : args) {
-    if (a == "--json") {
+  for (tools::OptionParser::Got got;
+       (got = parser.Next(&item, &error)) != tools::OptionParser::Got::End;) {
+    if (got == tools::OptionParser::Got::Option) {
       json = true;
-    } else if (port.empty() && !a.empty() && a[0] != '-') {
-      port = a;
+    } else if (got == tools::OptionParser::Got::Word && port.empty() && !item.value.empty()) {
+      port = item.value;
     } else {
-      std::fputs("usage: tarvo why PORT [--json]\n", stderr);
+      if (error.empty()) {
+        error = port.empty() ? "an empty PORT" : "one PORT only, not also '" + item.value + "'";
+      }
+      std::fprintf(stderr, "tarvo why: %s\n%s", error.c_str(), usage);
       return 2;
     }
   }
   if (port.empty()) {
-    std::fputs("usage: tarvo why PORT [--json]\n", stderr);
+    std::fputs(usage, stderr);
     return 2;
   }
   const OpenDiagnosis d = DiagnoseOpen(port, "/proc", open);

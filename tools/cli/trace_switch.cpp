@@ -1,11 +1,10 @@
 #include "cli/trace_switch.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "common/options.h"
 #include "common/safe_file.h"
 #include "trace/cfg_parse.h"
 #include "trace/trace_env.h"
@@ -15,16 +14,10 @@ namespace tarvo::cli {
 namespace {
 
 std::vector<std::string> ConfigFiles() {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(".")) {
-    while (dirent* e = readdir(d)) {
-      const std::string n = e->d_name;
-      if (n.size() > 7 && n.rfind("TV_", 0) == 0 && n.ends_with(".cfg")) names.push_back(n);
-    }
-    closedir(d);
+  std::vector<std::string> names = {"TARVO.cfg"};
+  for (const auto& n : tools::DirectoryNames(".")) {
+    if (n.size() > 7 && n.rfind("TV_", 0) == 0 && n.ends_with(".cfg")) names.push_back(n);
   }
-  std::sort(names.begin(), names.end());
-  names.insert(names.begin(), "TARVO.cfg");
   return names;
 }
 
@@ -147,15 +140,8 @@ int Switch(int level, std::string* out) {
 }  // namespace
 
 std::vector<std::string> ConfigFilesHere() {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(".")) {
-    while (dirent* e = readdir(d)) {
-      const std::string n = e->d_name;
-      if (n.size() > 4 && n.ends_with(".cfg")) names.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
+  std::vector<std::string> names = tools::DirectoryNames(".");
+  std::erase_if(names, [](const std::string& n) { return n.size() <= 4 || !n.ends_with(".cfg"); });
   return names;
 }
 
@@ -188,30 +174,62 @@ std::string RemoveNewConfigFiles(const std::vector<std::string>& before) {
   return note.empty() ? note : "trace files: " + note;
 }
 
-int RunTraceSwitch(const std::vector<std::string>& args, std::string* out) {
-  const std::string usage = "usage: tarvo trace on [--level N] | off | status\n";
-  if (args.empty()) {
-    *out = usage;
-    return 2;
+namespace {
+
+constexpr char kTraceUsage[] = "usage: tarvo trace on [--level N] | off | status\n";
+
+// `tarvo trace on [--level N] | off | status`: the word and the level (1
+// unless --level says otherwise), or false with the message in `out`.
+bool ParseTraceArguments(const std::vector<std::string>& args, std::string* word, int* level,
+                         std::string* out) {
+  constexpr tools::OptionSpec kOptions[] = {{0, "--level", 0, true}};
+  tools::OptionParser parser(kOptions, args);
+  tools::OptionParser::Item item;
+  std::string error;
+  std::string levelText;
+  bool levelGiven = false;
+  for (tools::OptionParser::Got got;
+       (got = parser.Next(&item, &error)) != tools::OptionParser::Got::End;) {
+    if (got == tools::OptionParser::Got::Option) {
+      levelText = item.value;
+      levelGiven = true;
+    } else if (got == tools::OptionParser::Got::Word && word->empty()) {
+      *word = item.value;
+    } else {
+      if (error.empty()) error = "unknown argument '" + item.value + "'";
+      *out = "tarvo trace: " + error + "\n" + kTraceUsage;
+      return false;
+    }
   }
-  int level = 1;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const bool levelOption = args[0] == "on" && args[i] == "--level" && i + 1 < args.size();
-    const std::string& v = levelOption ? args[++i] : args[i];
-    if (!levelOption || v.size() != 1 || v[0] < '1' || v[0] > '9') {
+  if (levelGiven) {
+    const std::string& v = levelText;
+    if (*word != "on" || v.size() != 1 || v[0] < '1' || v[0] > '9') {
       *out =
           "tarvo trace: --level takes one digit 1 to 9 (1 adds frames and BREAK attempts), "
           "with 'on' only\n" +
-          usage;
-      return 2;
+          std::string(kTraceUsage);
+      return false;
     }
-    level = v[0] - '0';
+    *level = v[0] - '0';
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunTraceSwitch(const std::vector<std::string>& args, std::string* out) {
+  std::string word;
+  int level = 1;
+  if (!ParseTraceArguments(args, &word, &level, out)) return 2;
+  if (word.empty()) {
+    *out = kTraceUsage;
+    return 2;
   }
   int status = 0;
-  if (args[0] == "on" || args[0] == "off") {
-    status = Switch(args[0] == "on" ? level : 0, out);
-  } else if (args[0] != "status") {
-    *out = usage;
+  if (word == "on" || word == "off") {
+    status = Switch(word == "on" ? level : 0, out);
+  } else if (word != "status") {
+    *out = kTraceUsage;
     return 2;
   } else {
     for (const auto& cfg : ConfigFiles()) *out += FileReport(cfg);

@@ -4,16 +4,13 @@
 #include <cstdio>
 
 #include "common/numbers.h"
+#include "common/options.h"
 #include "platform/platform.h"
 #include "tarvo_version.h"
 
 namespace tarvo::emu {
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "tarvo-emu: %s\nTry 'tarvo-emu --help' for more information.\n",
-               message.c_str());
-  return 2;
-}
+int Usage(const std::string& message) { return tools::UsageError("tarvo-emu", message); }
 
 bool SplitHostPort(const std::string& text, std::string* host, unsigned* port) {
   const size_t colon = text.rfind(':');
@@ -75,34 +72,43 @@ int TakeValueOption(const std::string& a, const std::string& v, Options* options
   return TakeNumbers(a, v, options);
 }
 
-bool HasValue(const std::string& a) {
-  for (const char* name :
-       {"--device", "--path-file", "--serial", "--state", "--paper", "--control", "--ack",
-        "--fault", "--baud", "--ecf", "--delay", "--pace", "--listen"}) {
-    if (a == name) return true;
+enum Opt { kHelp, kVersion, kQuiet, kValue };
+
+// Every option with a value is told apart by its name (TakeValueOption).
+constexpr tools::OptionSpec kOptions[] = {
+    {kHelp, "--help", 'h', false},    {kVersion, "--version", 0, false},
+    {kQuiet, "--quiet", 0, false},    {kValue, "--device", 0, true},
+    {kValue, "--path-file", 0, true}, {kValue, "--serial", 0, true},
+    {kValue, "--state", 0, true},     {kValue, "--paper", 0, true},
+    {kValue, "--control", 0, true},   {kValue, "--ack", 0, true},
+    {kValue, "--fault", 0, true},     {kValue, "--baud", 0, true},
+    {kValue, "--ecf", 0, true},       {kValue, "--delay", 0, true},
+    {kValue, "--pace", 0, true},      {kValue, "--listen", 0, true},
+};
+
+// One option: the status to exit with at once, or -1 to go on.
+int TakeOption(const tools::OptionParser::Item& item, Options* options) {
+  switch (item.id) {
+    case kHelp: std::fputs(kUsage, stdout); return 0;
+    case kVersion: std::puts("tarvo-emu " TARVO_VERSION_TEXT); return 0;
+    case kQuiet: options->quiet = true; return -1;
+    default: return TakeValueOption(item.spelling, item.value, options);
   }
-  return false;
 }
 
 }  // namespace
 
 int ParseOptions(const std::vector<std::string>& args, Options* options) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--version") {
-      std::puts("tarvo-emu " TARVO_VERSION_TEXT);
-      return 0;
-    } else if (a == "--quiet") {
-      options->quiet = true;
-    } else if (HasValue(a)) {
-      if (i + 1 >= args.size()) return Usage("option " + a + " needs a value");
-      if (const int status = TakeValueOption(a, args[++i], options); status >= 0) return status;
-    } else {
-      return Usage("unknown argument '" + a + "'");
-    }
+  tools::OptionParser parser(kOptions, args);
+  tools::OptionParser::Item item;
+  std::string error;
+  for (;;) {
+    const tools::OptionParser::Got got = parser.Next(&item, &error);
+    if (got == tools::OptionParser::Got::End) break;
+    if (got == tools::OptionParser::Got::Error) return Usage(error);
+    if (got == tools::OptionParser::Got::Word)
+      return Usage("unknown argument '" + item.value + "'");
+    if (const int status = TakeOption(item, options); status >= 0) return status;
   }
   if (!options->listen.empty() && !options->device.empty()) {
     return Usage("--listen and --device: one line at a time");

@@ -1,5 +1,4 @@
 // The command-line host's platform layer on POSIX (see host.h).
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
@@ -15,6 +14,7 @@
 #include <sstream>
 
 #include "common/numbers.h"
+#include "common/safe_file.h"
 #include "platform/host.h"
 
 namespace tarvo::platform {
@@ -162,14 +162,22 @@ bool IsDevice(const std::string& fd, const std::string& device, const struct sta
 }
 
 bool Holds(const std::string& fdDir, const std::string& device, const struct stat* wanted) {
-  DIR* fds = opendir(fdDir.c_str());
-  if (fds == nullptr) return false;
-  bool holds = false;
-  while (dirent* f = readdir(fds)) {
-    if (f->d_name[0] != '.' && IsDevice(fdDir + "/" + f->d_name, device, wanted)) holds = true;
+  const std::vector<std::string> fds = tools::DirectoryNames(fdDir);
+  return std::any_of(fds.begin(), fds.end(), [&](const std::string& fd) {
+    return IsDevice(fdDir + "/" + fd, device, wanted);
+  });
+}
+
+// The processes of /proc (its numeric entries, with their names) in the
+// order of their ids.
+std::vector<std::pair<long long, std::string>> Processes(const std::string& procRoot) {
+  std::vector<std::pair<long long, std::string>> pids;
+  for (const auto& name : tools::DirectoryNames(procRoot)) {
+    long long pid = 0;
+    if (tarvo::tools::ParseInteger(name, 1, 1LL << 31, &pid)) pids.emplace_back(pid, name);
   }
-  closedir(fds);
-  return holds;
+  std::sort(pids.begin(), pids.end());
+  return pids;
 }
 
 }  // namespace
@@ -178,20 +186,16 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot) {
   struct stat st {};
   const bool chr = stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
   std::string found;
-  DIR* proc = opendir(procRoot.c_str());
-  if (proc == nullptr) return found;
-  const pid_t self = getpid();
-  while (dirent* p = readdir(proc)) {
-    long long pid = 0;
-    if (!tarvo::tools::ParseInteger(p->d_name, 1, 1LL << 31, &pid) || pid == self) continue;
-    if (!Holds(procRoot + "/" + p->d_name + "/fd", device, chr ? &st : nullptr)) continue;
-    std::ifstream comm(procRoot + "/" + p->d_name + "/comm");
+  for (const auto& [pid, entry] : Processes(procRoot)) {
+    if (pid == getpid()) continue;
+    const std::string dir = procRoot + "/" + entry;
+    if (!Holds(dir + "/fd", device, chr ? &st : nullptr)) continue;
+    std::ifstream comm(dir + "/comm");
     std::string name;
     std::getline(comm, name);
-    found += (found.empty() ? "" : ", ") + std::string("process ") + p->d_name +
+    found += (found.empty() ? "" : ", ") + std::string("process ") + entry +
              (name.empty() ? "" : " (" + Trimmed(name) + ")");
   }
-  closedir(proc);
   return found;
 }
 
@@ -199,15 +203,10 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot) {
 
 namespace {
 
+// The names in `dir` but hidden ones.
 std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
+  std::vector<std::string> names = tools::DirectoryNames(dir);
+  std::erase_if(names, [](const std::string& n) { return n[0] == '.'; });
   return names;
 }
 

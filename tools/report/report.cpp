@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/options.h"
 #include "common/safe_file.h"
 #include "report/decode.h"
 #include "report/render.h"
@@ -43,37 +44,31 @@ struct ReportOptions {
   std::vector<std::string> logs;
 };
 
-int Usage(const std::string& message) {
-  (void)std::fprintf(stderr, "tarvo report: %s\nTry 'tarvo report --help' for more information.\n",
-                     message.c_str());
-  return 2;
-}
+enum Opt { kHelp, kJson, kOutput };
+
+constexpr tools::OptionSpec kOptions[] = {
+    {kHelp, "--help", 'h', false},
+    {kJson, "--json", 0, false},
+    {kOutput, "--output", 'o', true},
+};
 
 bool ParseReportArguments(const std::vector<std::string>& args, ReportOptions* o,
                           std::string* error) {
-  bool options = true;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (options && a == "--") {
-      options = false;
-    } else if (options && (a == "-h" || a == "--help")) {
-      o->help = true;
-    } else if (options && a == "--json") {
-      o->json = true;
-    } else if (options && (a == "-o" || a == "--output")) {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        *error = "option " + a + " needs a file name";
-        return false;
-      }
-      o->output = args[++i];
-    } else if (options && a.rfind("--output=", 0) == 0 && a.size() > 9) {
-      o->output = a.substr(9);
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      *error = "unknown option " + a;
+  tools::OptionParser parser(kOptions, args);
+  tools::OptionParser::Item item;
+  for (;;) {
+    const tools::OptionParser::Got got = parser.Next(&item, error);
+    if (got == tools::OptionParser::Got::Error) return false;
+    if (got == tools::OptionParser::Got::End) break;
+    if (got == tools::OptionParser::Got::Word) o->logs.push_back(item.value);
+    if (got != tools::OptionParser::Got::Option) continue;
+    if (item.id == kHelp) o->help = true;
+    if (item.id == kJson) o->json = true;
+    if (item.id == kOutput && item.value.empty()) {
+      *error = "option " + item.spelling + " needs a file name";
       return false;
-    } else {
-      o->logs.push_back(a);
     }
+    if (item.id == kOutput) o->output = item.value;
   }
   if (!o->help && o->logs.empty()) {
     *error = "no log given";
@@ -105,7 +100,7 @@ bool WriteFile(const std::string& path, const std::string& content, std::string*
 int RunReport(const std::vector<std::string>& args) {
   ReportOptions o;
   std::string error;
-  if (!ParseReportArguments(args, &o, &error)) return Usage(error);
+  if (!ParseReportArguments(args, &o, &error)) return tools::UsageError("tarvo report", error);
   if (o.help) {
     (void)std::fputs(kReportUsage, stdout);
     return 0;

@@ -83,6 +83,19 @@ TEST(Arguments, MistakesAreRefusedWithAMessage) {
   EXPECT_EQ(Parse({"-p", "X", "--", "-r", "A=1"}, &o, &error), ParseResult::Error);
 }
 
+TEST(Arguments, AParameterStartingWithDashAfterDoubleDashIsKeptAsAParameter) {
+  Options o;
+  std::string error;
+  ASSERT_EQ(Parse({"-p", "X", "Cmd", "--", "-A=-1", "-r", "V", "--json=x"}, &o, &error),
+            ParseResult::Run)
+      << error;
+  EXPECT_FALSE(o.json);
+  ASSERT_EQ(o.commands[0].params.size(), 2u);
+  EXPECT_EQ(o.commands[0].params[0].name, "-A");
+  EXPECT_EQ(o.commands[0].params[1].name, "--json");
+  EXPECT_EQ(o.commands[0].returns, std::vector<std::string>{"V"});
+}
+
 TEST(Scripts, QuotingCommentsBlankLinesAndLineNumbers) {
   std::vector<CommandSpec> commands;
   std::string error;
