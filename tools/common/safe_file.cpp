@@ -17,37 +17,15 @@ int OpenRegular(const std::string& path, bool write, std::string* error) {
   return platform::OpenRegularFile(path, write, error);
 }
 
-// A name as it is on POSIX.
-[[maybe_unused]] std::string NameText(const std::string& native) { return native; }
-
-// A UTF-16 name (Windows) in UTF-8, without the conversions of
-// std::filesystem, which throw on an unpaired surrogate (here U+FFFD).
-[[maybe_unused]] std::string NameText(const std::wstring& native) {
-  std::string out;
-  for (size_t i = 0; i < native.size(); ++i) {
-    unsigned long c = static_cast<unsigned long>(native[i]);
-    const bool high = c >= 0xD800 && c < 0xDC00;
-    if (high && i + 1 < native.size() && (native[i + 1] & 0xFC00) == 0xDC00) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(native[++i]) - 0xDC00);
-    } else if ((c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) {
-      c = 0xFFFD;
-    }
-    const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-    static constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
-    out += static_cast<char>(kLead[extra] | (c >> (6 * extra)));
-    for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
-  }
-  return out;
-}
-
 }  // namespace
 
 std::vector<std::string> DirectoryNames(const std::string& dir) {
   std::vector<std::string> names;
   std::error_code e;
   // increment(e), not ++: the operator throws when the walk fails.
-  for (std::filesystem::directory_iterator it(dir, e), end; !e && it != end; it.increment(e)) {
-    names.push_back(NameText(it->path().filename().native()));
+  for (std::filesystem::directory_iterator it(platform::FilePath(dir), e), end; !e && it != end;
+       it.increment(e)) {
+    names.push_back(platform::FileNameText(it->path().filename()));
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -22,7 +22,7 @@ bool RemoveRegularFile(const std::string& path);
 // The names in the directory `dir` ("." and ".." left out), sorted; none
 // when it can't be read. Never throws: a directory that changes or goes
 // away during the walk (a process's entry in /proc when it ends) ends the
-// list there. Names are the tools' text: on Windows UTF-8 (see host.h).
+// list there. Names as platform::FileNameText gives them.
 std::vector<std::string> DirectoryNames(const std::string& dir);
 
 }  // namespace tarvo::tools

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ std::string MakeTemporaryDirectory(const std::string& prefix);
 int OpenRegularFile(const std::string& path, bool write, std::string* error);
 // Removes `path` only when it is a regular file (not a link to one).
 bool RemoveRegularFile(const std::string& path);
+// A file name as the C runtime's narrow file calls take it (fopen, _open)
+// and as a std::filesystem path: the same bytes on POSIX; on Windows the
+// ANSI code page (a character it lacks becomes '?'), never an exception.
+std::filesystem::path FilePath(const std::string& narrow);
+std::string FileNameText(const std::filesystem::path& name);
 
 // ---- The driver's registry --------------------------------------------------
 

@@ -85,6 +85,10 @@ bool RemoveRegularFile(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(path.c_str()) == 0;
 }
 
+std::filesystem::path FilePath(const std::string& narrow) { return narrow; }
+
+std::string FileNameText(const std::filesystem::path& name) { return name.native(); }
+
 bool HasComDevices() { return false; }
 
 bool ExportRegistry(const std::vector<std::string>&, std::string*, std::string* error) {
@@ -188,13 +192,15 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot) {
   std::string found;
   for (const auto& [pid, entry] : Processes(procRoot)) {
     if (pid == getpid()) continue;
-    const std::string dir = procRoot + "/" + entry;
+    std::string dir = procRoot;
+    dir.append("/").append(entry);
     if (!Holds(dir + "/fd", device, chr ? &st : nullptr)) continue;
     std::ifstream comm(dir + "/comm");
     std::string name;
     std::getline(comm, name);
-    found += (found.empty() ? "" : ", ") + std::string("process ") + entry +
-             (name.empty() ? "" : " (" + Trimmed(name) + ")");
+    found += found.empty() ? "process " : ", process ";
+    found += entry;
+    if (!name.empty()) found.append(" (").append(Trimmed(name)).append(")");
   }
   return found;
 }

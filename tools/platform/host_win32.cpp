@@ -220,4 +220,25 @@ std::string DeviceState(const std::string& device) {
   }
 }
 
+// ANSI, as the C runtime's narrow file calls (readdir, _open) have it.
+std::filesystem::path FilePath(const std::string& narrow) {
+  const int length = static_cast<int>(narrow.size());
+  std::wstring wide(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, nullptr, 0)),
+      L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+std::string FileNameText(const std::filesystem::path& name) {
+  const std::wstring& wide = name.native();
+  const int length = static_cast<int>(wide.size());
+  std::string narrow(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), length,
+                                                             nullptr, 0, nullptr, nullptr)),
+                     '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, narrow.data(),
+                      static_cast<int>(narrow.size()), nullptr, nullptr);
+  return narrow;
+}
+
 }  // namespace tarvo::platform
