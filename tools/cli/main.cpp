@@ -20,7 +20,6 @@
 #include "cli/wait_notice.h"
 #include "cli/why.h"
 #include "common/escape.h"
-#include "common/safe_file.h"
 #include "platform/host.h"
 #include "report/report.h"
 #include "tarvo.h"
@@ -44,7 +43,7 @@ bool ReadAll(const std::string& path, std::string* out) {
 }
 
 std::vector<std::string> FilesEndingWith(const std::string& dir, const std::string& suffix) {
-  std::vector<std::string> names = tarvo::tools::DirectoryNames(dir);
+  std::vector<std::string> names = tarvo::platform::DirectoryNames(dir);
   std::erase_if(names, [&](const std::string& n) {
     return n.size() <= suffix.size() || !n.ends_with(suffix);
   });

@@ -6,6 +6,7 @@
 
 #include "common/options.h"
 #include "common/safe_file.h"
+#include "platform/host.h"
 #include "trace/cfg_parse.h"
 #include "trace/trace_env.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 std::vector<std::string> ConfigFiles() {
   std::vector<std::string> names = {"TARVO.cfg"};
-  for (const auto& n : tools::DirectoryNames(".")) {
+  for (const auto& n : platform::DirectoryNames(".")) {
     if (n.size() > 7 && n.rfind("TV_", 0) == 0 && n.ends_with(".cfg")) names.push_back(n);
   }
   return names;
@@ -140,7 +141,7 @@ int Switch(int level, std::string* out) {
 }  // namespace
 
 std::vector<std::string> ConfigFilesHere() {
-  std::vector<std::string> names = tools::DirectoryNames(".");
+  std::vector<std::string> names = platform::DirectoryNames(".");
   std::erase_if(names, [](const std::string& n) { return n.size() <= 4 || !n.ends_with(".cfg"); });
   return names;
 }

@@ -2,10 +2,8 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/host.h"
 
@@ -18,18 +16,6 @@ int OpenRegular(const std::string& path, bool write, std::string* error) {
 }
 
 }  // namespace
-
-std::vector<std::string> DirectoryNames(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code e;
-  // increment(e), not ++: the operator throws when the walk fails.
-  for (std::filesystem::directory_iterator it(platform::FilePath(dir), e), end; !e && it != end;
-       it.increment(e)) {
-    names.push_back(platform::FileNameText(it->path().filename()));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 bool ReadRegularFile(const std::string& path, std::string* text, std::string* error) {
   const int fd = OpenRegular(path, false, error);

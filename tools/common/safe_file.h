@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace tarvo::tools {
 
@@ -18,11 +17,5 @@ bool WriteRegularFile(const std::string& path, const std::string& content, std::
 // Removes `path` only when it is a regular file; a link, a FIFO or a
 // directory in its place is left alone.
 bool RemoveRegularFile(const std::string& path);
-
-// The names in the directory `dir` ("." and ".." left out), sorted; none
-// when it can't be read. Never throws: a directory that changes or goes
-// away during the walk (a process's entry in /proc when it ends) ends the
-// list there. Names as platform::FileNameText gives them.
-std::vector<std::string> DirectoryNames(const std::string& dir);
 
 }  // namespace tarvo::tools

@@ -61,6 +61,11 @@ bool RemoveRegularFile(const std::string& path);
 // ANSI code page (a character it lacks becomes '?'), never an exception.
 std::filesystem::path FilePath(const std::string& narrow);
 std::string FileNameText(const std::filesystem::path& name);
+// The names in the directory `dir` ("." and ".." left out), sorted; none
+// when it can't be read. Never throws: a directory that changes or goes
+// away during the walk (a process's entry in /proc when it ends) ends the
+// list there. Names as FileNameText gives them (directory.cpp, for both).
+std::vector<std::string> DirectoryNames(const std::string& dir);
 
 // ---- The driver's registry --------------------------------------------------
 

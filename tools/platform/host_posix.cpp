@@ -14,7 +14,6 @@
 #include <sstream>
 
 #include "common/numbers.h"
-#include "common/safe_file.h"
 #include "platform/host.h"
 
 namespace tarvo::platform {
@@ -166,7 +165,7 @@ bool IsDevice(const std::string& fd, const std::string& device, const struct sta
 }
 
 bool Holds(const std::string& fdDir, const std::string& device, const struct stat* wanted) {
-  const std::vector<std::string> fds = tools::DirectoryNames(fdDir);
+  const std::vector<std::string> fds = DirectoryNames(fdDir);
   return std::any_of(fds.begin(), fds.end(), [&](const std::string& fd) {
     return IsDevice(fdDir + "/" + fd, device, wanted);
   });
@@ -176,7 +175,7 @@ bool Holds(const std::string& fdDir, const std::string& device, const struct sta
 // order of their ids.
 std::vector<std::pair<long long, std::string>> Processes(const std::string& procRoot) {
   std::vector<std::pair<long long, std::string>> pids;
-  for (const auto& name : tools::DirectoryNames(procRoot)) {
+  for (const auto& name : DirectoryNames(procRoot)) {
     long long pid = 0;
     if (tarvo::tools::ParseInteger(name, 1, 1LL << 31, &pid)) pids.emplace_back(pid, name);
   }
@@ -211,7 +210,7 @@ namespace {
 
 // The names in `dir` but hidden ones.
 std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names = tools::DirectoryNames(dir);
+  std::vector<std::string> names = DirectoryNames(dir);
   std::erase_if(names, [](const std::string& n) { return n[0] == '.'; });
   return names;
 }

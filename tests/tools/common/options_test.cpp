@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/safe_file.h"
+#include "platform/host.h"
 
 namespace tarvo::tools {
 namespace {
@@ -60,8 +60,8 @@ TEST(OptionParser, ValuesAreTakenAsTheyAreAndWordsStayInTheirPlace) {
 }
 
 TEST(DirectoryNames, AMissingDirectoryOrAFileGivesNoNamesAndNoException) {
-  EXPECT_TRUE(DirectoryNames("no/such/directory").empty());
-  EXPECT_TRUE(DirectoryNames("/dev/null").empty());
+  EXPECT_TRUE(platform::DirectoryNames("no/such/directory").empty());
+  EXPECT_TRUE(platform::DirectoryNames("/dev/null").empty());
 }
 
 }  // namespace
