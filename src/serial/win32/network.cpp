@@ -53,8 +53,7 @@ bool Claims(const char* name, char (&url)[256]) {
   if (rfc2217::HasScheme(name)) return CopyText(url, name);
   if (!IsComName(name)) return false;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
     return false;
   }
   DWORD type = 0;
