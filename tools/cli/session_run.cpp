@@ -144,9 +144,11 @@ void Print(const Options& options, const Outcome& o, bool first) {
     text = FormatJson(o);
   } else if (options.quiet) {
     text = FormatQuiet(o, options.raw, platform::IsTerminal(stdout));
+    // The printer's circumstance is cp1252 text made UTF-8: a console shows
+    // it in its own code page, as it does the answers.
     if (ExitStatusOf(o) != 0 && o.missing.empty()) {
-      std::fprintf(stderr, "tarvo: %s: %d %s%s%s\n", o.command.c_str(), o.code, o.name.c_str(),
-                   o.circumstance.empty() ? "" : ": ", o.circumstance.c_str());
+      platform::Print(stderr, "tarvo: " + o.command + ": " + std::to_string(o.code) + " " + o.name +
+                                  (o.circumstance.empty() ? "" : ": " + o.circumstance) + "\n");
     }
   } else {
     text = (first ? "" : "\n") + FormatPlain(o, options.raw);

@@ -51,7 +51,7 @@ void DiagnoseDevice(const std::string& procRoot, OpenDiagnosis* d) {
     case platform::DeviceFailure::Denied: return Permission(p, d);
     case platform::DeviceFailure::Busy:
       d->cause = "busy";
-      d->message = d->device + " is held by another process" +
+      d->message = d->device + " is in use by another program" +
                    (p.holders.empty() ? " (the system does not tell which)" + SystemReason(p)
                                       : ": " + p.holders);
       return;

@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/host.h"
+#include "platform/registry_win32.h"
 
 namespace tarvo::platform {
 
@@ -111,6 +113,32 @@ std::string CodeText(int code) {
 
 bool HasComDevices() { return true; }
 
+bool ForEachRegistryValue(HKEY root, const char* path,
+                          const std::function<void(const RegistryValue&)>& visit) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD count = 0, longestName = 0, longestData = 0;
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName,
+                   &longestData, nullptr, nullptr);
+  std::string name(longestName + 1, '\0');
+  std::string data(longestData + 1, '\0');
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD nameSize = longestName + 1;
+    DWORD dataSize = longestData;
+    RegistryValue v;
+    if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &v.type,
+                      reinterpret_cast<BYTE*>(data.data()), &dataSize) != ERROR_SUCCESS) {
+      continue;  // changed under us since the sizes were read: the others still count
+    }
+    v.name.assign(name.data(), nameSize);
+    v.data.assign(data.data(), dataSize);
+    if (v.type == REG_SZ) v.data.resize(std::strlen(v.data.c_str()));
+    visit(v);
+  }
+  RegCloseKey(key);
+  return true;
+}
+
 namespace {
 
 // A string the .reg grammar takes: only \\ and \" are escaped.
@@ -125,23 +153,13 @@ std::string RegQuoted(const char* text) {
 
 // The key's string values as a .reg section; false when the key is not there.
 bool ExportKey(HKEY root, const char* path, const char* section, std::string* text) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  *text += "\r\n[" + std::string(section) + "]\r\n";
-  for (DWORD i = 0;; ++i) {
-    char name[256] = {};
-    char data[1024] = {};
-    DWORD nameSize = sizeof name - 1;
-    DWORD dataSize = sizeof data - 1;
-    DWORD type = 0;
-    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                      &dataSize) != ERROR_SUCCESS) {
-      break;
-    }
-    *text += RegQuoted(name) + "=" + (type == REG_SZ ? RegQuoted(data) : "dword:00000000") + "\r\n";
-  }
-  RegCloseKey(key);
-  return true;
+  std::string values;
+  const bool found = ForEachRegistryValue(root, path, [&](const RegistryValue& v) {
+    values += RegQuoted(v.name.c_str()) + "=" +
+              (v.type == REG_SZ ? RegQuoted(v.data.c_str()) : "dword:00000000") + "\r\n";
+  });
+  if (found) *text += "\r\n[" + std::string(section) + "]\r\n" + values;
+  return found;
 }
 
 }  // namespace

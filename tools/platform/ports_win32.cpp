@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "platform/host.h"
+#include "platform/registry_win32.h"
 
 namespace tarvo::platform {
 
@@ -87,29 +88,15 @@ void AddDevices(const GUID* guid, DWORD flags, std::vector<SystemPort>* ports) {
 }
 
 void AddSerialComm(std::vector<SystemPort>* ports) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return;
-  }
-  for (DWORD i = 0;; ++i) {
-    char name[256] = {};
-    char data[256] = {};
-    DWORD nameSize = sizeof name - 1;
-    DWORD dataSize = sizeof data - 1;
-    DWORD type = 0;
-    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                      &dataSize) != ERROR_SUCCESS) {
-      break;
-    }
-    if (type != REG_SZ) continue;
-    SystemPort p;
-    p.name = data;
-    p.device = data;
-    p.driver = name;  // the kernel's device (\Device\Serial0)
-    ports->push_back(std::move(p));
-  }
-  RegCloseKey(key);
+  ForEachRegistryValue(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM",
+                       [&](const RegistryValue& v) {
+                         if (v.type != REG_SZ) return;
+                         SystemPort p;
+                         p.name = v.data;
+                         p.device = v.data;
+                         p.driver = v.name;  // the kernel's device (\Device\Serial0)
+                         ports->push_back(std::move(p));
+                       });
 }
 
 unsigned ComNumberOf(const std::string& name) {

@@ -6,6 +6,7 @@
 
 #include "common/options.h"
 #include "common/safe_file.h"
+#include "platform/host.h"
 #include "report/decode.h"
 #include "report/render.h"
 #include "report/trace_log.h"
@@ -127,9 +128,11 @@ int RunReport(const std::vector<std::string>& args) {
   if (o.json) {
     (void)std::fputs(Json(logs, report, figures).c_str(), stdout);
   } else {
+    // The summary quotes the logs' cp1252 text as UTF-8: a console shows it
+    // in its own code page (the page written with -o stays UTF-8).
     std::FILE* out = o.output == "-" ? stderr : stdout;
-    (void)std::fputs(TextSummary(logs, report, figures).c_str(), out);
-    if (o.output != "-") (void)std::fprintf(out, "Page: %s\n", o.output.c_str());
+    platform::Print(out, TextSummary(logs, report, figures) +
+                             (o.output != "-" ? "Page: " + o.output + "\n" : ""));
   }
   return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 2;
 }

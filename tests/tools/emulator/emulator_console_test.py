@@ -2,8 +2,9 @@
 """The command-line host against tarvo-emu --listen, with the emulator's
 control lines on its standard input and the acknowledgements on its
 standard output ("--control - --ack -", the only control channel on
-Windows). Run on the Linux emulator in the plain suite and on
-tarvo-emu.exe under Wine in `make windows`.
+Windows). Run on the Linux emulator in the plain suite, and in `make
+windows` on tarvo-emu.exe under Wine with the Linux tarvo and with
+tarvo.exe (both under Wine).
 
 - The emulator takes a free port and announces rfc2217://127.0.0.1:PORT on
   its first line; the test waits for that line (bounded), never sleeps.
@@ -12,7 +13,8 @@ tarvo-emu.exe under Wine in `make windows`.
   "Sem sinal de CTS"; "cts on": it works again.
 - A bad control line is answered "error ...", and the emulator goes on.
 
-Usage: emulator_console_test.py --cli TARVO -- EMULATOR_COMMAND...
+Usage: emulator_console_test.py --cli TARVO [--cli-runner WINE_RUNNER]
+                                -- EMULATOR_COMMAND...
 """
 import argparse
 import os
@@ -73,8 +75,8 @@ class Emulator:
 
 
 def cli(tool, url, *args):
-    r = subprocess.run([tool, "-p", url, *args], capture_output=True, text=True,
-                       stdin=subprocess.DEVNULL, timeout=120)
+    r = subprocess.run([*tool, "-p", url, *args], capture_output=True, encoding="utf-8",
+                       errors="replace", stdin=subprocess.DEVNULL, timeout=120)
     return r.returncode, r.stdout + r.stderr
 
 
@@ -91,22 +93,23 @@ def run(args, workdir):
         if emu.url is None or not emu.url.startswith("rfc2217://127.0.0.1:"):
             return [f"no announced URL in time (first line {emu.url!r})"]
         check(not emu.url.endswith(":0"), "port 0 announced instead of the port taken", failures)
+        tool = args.cli_runner + [args.cli]
         sale = os.path.join(workdir, "sale.txt")
         with open(sale, "w") as f:
             f.write("AbreCupom\nVendeItem Descricao:7=Queijo PrecoUnitario=12,40\n"
                     "PagaCupom MeioPagamento:7=Dinheiro Valor=20\nEncerraCupom\n")
-        status, out = cli(args.cli, emu.url, "-f", sale)
+        status, out = cli(tool, emu.url, "-f", sale)
         check(status == 0, f"the sale failed ({status}): {out}", failures)
         paper = open(emu.paper, encoding="utf-8", errors="replace").read()
         check("Queijo" in paper and "12,40" in paper, f"the paper lacks the item: {paper}",
               failures)
 
         check(emu.control("cts off") == "ok cts off", "cts off not acknowledged", failures)
-        status, out = cli(args.cli, emu.url, "LeInteiro", "NomeInteiro=COO")
+        status, out = cli(tool, emu.url, "LeInteiro", "NomeInteiro=COO")
         check(status != 0 and "Sem sinal de CTS" in out,
               f"with CTS off the command did not fail for CTS ({status}): {out}", failures)
         check(emu.control("cts on") == "ok cts on", "cts on not acknowledged", failures)
-        status, out = cli(args.cli, emu.url, "LeInteiro", "NomeInteiro=COO", "-r", "ValorInteiro")
+        status, out = cli(tool, emu.url, "LeInteiro", "NomeInteiro=COO", "-r", "ValorInteiro")
         check(status == 0 and "ValorInteiro=1" in out, f"CTS on again: ({status}) {out}",
               failures)
 
@@ -124,6 +127,8 @@ def run(args, workdir):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--cli", required=True)
+    # tarvo.exe runs under Wine: the runner that starts it.
+    p.add_argument("--cli-runner", action="append", default=[])
     p.add_argument("emulator", nargs="+")
     args = p.parse_args()
     with tempfile.TemporaryDirectory() as workdir:

@@ -19,11 +19,13 @@ reads); answers come back UTF-8 on a pipe.
 import argparse
 import json
 import os
+import select
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 SALE = [
     "identify",
@@ -170,6 +172,96 @@ def why_network_silent(args):
           f"status {r.returncode}\n{out}")
 
 
+def wine_prefix():
+    # As printer.py and the runner make it.
+    default = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"tarvo-wine64-{os.getuid()}")
+    return os.environ.get("WINEPREFIX") or default
+
+
+class ComLink:
+    """$WINEPREFIX/dosdevices/<port> pointing at `target` while in use."""
+
+    def __init__(self, args, port, target):
+        os.environ["WINEPREFIX"] = wine_prefix()
+        subprocess.run([args.runner, "--init-only"], check=True, timeout=300)
+        self.link = os.path.join(wine_prefix(), "dosdevices", port.lower())
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(target, self.link)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        os.unlink(self.link)
+
+
+def first_line(stream, bound_s):
+    """The first line a process writes, or None when none comes in time."""
+    deadline, line = time.monotonic() + bound_s, b""
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            return None
+        c = os.read(stream.fileno(), 1)
+        if not c:
+            return None
+        line += c
+    return line.decode("ascii", "replace").strip()
+
+
+def why_held_by_another_program(args, work):
+    # Wine keeps share mode 0 only on files (a pseudo-terminal opens twice),
+    # so COM42 is a file here: a second program holds it with share mode 0
+    # and Windows refuses tarvo.exe with ERROR_SHARING_VIOLATION, as a port
+    # driver may. The holder ends when its standard input does, and is
+    # awaited.
+    target = os.path.join(work, "com42")
+    open(target, "wb").close()
+    with ComLink(args, "COM42", target):
+        holder = subprocess.Popen([args.runner, args.holder, "COM42"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            said = first_line(holder.stdout, 180)
+            held = run(args, ["why", "COM42"], port=False)
+        finally:
+            holder.stdin.close()
+            try:
+                holder.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                holder.kill()
+                holder.wait(timeout=60)
+            holder.stdout.close()
+        free = run(args, ["why", "COM42", "--json"], port=False)
+    out = held.stdout.decode("utf-8", "replace")
+    check("why on a port another program holds: in use, ERROR_SHARING_VIOLATION, status 3; "
+          "free again once it lets go",
+          said == "held COM42" and held.returncode == 3 and "in use by another program" in out
+          and "ERROR_SHARING_VIOLATION (32)" in out and holder.returncode == 0
+          and b'"cause":"busy"' not in free.stdout.replace(b" ", b""),
+          f"holder said {said!r}, exited {holder.returncode}\nwhy {held.returncode}: {out}\n"
+          f"after: {free.stdout!r}")
+
+
+def why_access_denied(args):
+    # What Windows says of a COM port in use is ERROR_ACCESS_DENIED; a path
+    # that even root may not open for writing gets that code from Wine.
+    target = "/sys/kernel/uevent_seqnum"
+    try:
+        os.close(os.open(target, os.O_RDWR))
+        print(f"skip why on ERROR_ACCESS_DENIED: {target} opens for writing here", flush=True)
+        return
+    except OSError:
+        pass
+    with ComLink(args, "COM43", target):
+        r = run(args, ["why", "COM43", "--json"], port=False)
+    out = r.stdout.decode("utf-8", "replace")
+    check("why on a port refused with ERROR_ACCESS_DENIED: in use, status 3",
+          r.returncode == 3 and '"cause":"busy"' in out.replace(" ", "")
+          and "in use by another program" in out and "ERROR_ACCESS_DENIED (5)" in out,
+          f"status {r.returncode}\n{out}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runner", required=True)
@@ -177,6 +269,7 @@ def main():
     parser.add_argument("--emulator", required=True)
     parser.add_argument("--printer", required=True)
     parser.add_argument("--linux-cli")
+    parser.add_argument("--holder", help="hold_port.exe, for why on a port in use")
     args = parser.parse_args()
     os.environ.setdefault("LANG", "C.UTF-8")
     os.environ["LC_ALL"] = "C.UTF-8"
@@ -187,6 +280,10 @@ def main():
     why_missing(args)
     why_opens(args)
     why_network_silent(args)
+    if args.holder:
+        with tempfile.TemporaryDirectory() as work:
+            why_held_by_another_program(args, work)
+    why_access_denied(args)
     sale_over_the_network(args)
     ports_lists_the_prefix_and_its_map(args)
     if args.linux_cli:

@@ -94,6 +94,16 @@ TEST_F(Registry, TheLiveKeysReadAsRegTextWithQuotesAndBackslashesEscaped) {
   EXPECT_STREQ(out, "odd \"name\" \\ here");
 }
 
+TEST_F(Registry, AValueLongerThanAFixedBufferNeitherIsCutNorHidesTheValuesAfterIt) {
+  const std::string longValue = "rfc2217://" + std::string(1500, 'h') + ":4001";
+  Set("COM31", longValue.c_str());
+  Set("COM32", "rfc2217://10.0.0.6:4001");
+  std::string text, error;
+  ASSERT_TRUE(ExportRegistry({kPortsSection}, &text, &error)) << error;
+  EXPECT_NE(text.find("\"COM31\"=\"" + longValue + "\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"COM32\"=\"rfc2217://10.0.0.6:4001\""), std::string::npos) << text;
+}
+
 TEST_F(Registry, AComNameIsTheSystemsPortUnlessMappedToANetworkPort) {
   Set("COM31", "rfc2217://10.0.0.5:4001");
   Set("COM32", "/dev/ttyUSB0");  // ignored on Windows: no URL

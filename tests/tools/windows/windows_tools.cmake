@@ -25,6 +25,18 @@ add_test(NAME windows.tarvo_emu_exe_serves_a_com_port
 set_tests_properties(windows.tarvo_emu_exe_serves_a_com_port PROPERTIES
   RESOURCE_LOCK tarvo_wine_ports TIMEOUT 300)
 
+# tarvo.exe against tarvo-emu.exe's --listen, both under Wine: what a host
+# developer with only the zip runs.
+add_test(NAME windows.tarvo_exe_sale_on_tarvo_emu_exe_listen
+  COMMAND ${Python3_EXECUTABLE} ${tools_tests}/emulator/emulator_console_test.py
+          --cli $<TARGET_FILE:tarvo-cli> --cli-runner ${CMAKE_CROSSCOMPILING_EMULATOR}
+          -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:tarvo-emu>)
+set_tests_properties(windows.tarvo_exe_sale_on_tarvo_emu_exe_listen PROPERTIES TIMEOUT 300)
+
+# Holds a COM port with share mode 0, for `tarvo why` on a port in use.
+add_executable(tarvo_hold_port ${windows_tests}/hold_port.cpp)
+target_compile_options(tarvo_hold_port PRIVATE ${TARVO_WARNINGS})
+
 if(NOT TARVO_EMULATOR)
   return()
 endif()
@@ -44,6 +56,6 @@ add_test(NAME windows.tarvo_exe_against_the_linux_emulator
   COMMAND ${Python3_EXECUTABLE} ${windows_tests}/cli_wine_test.py
     --runner ${CMAKE_CROSSCOMPILING_EMULATOR} --exe $<TARGET_FILE:tarvo-cli>
     --emulator ${TARVO_EMULATOR} --printer ${PROJECT_SOURCE_DIR}/tests/windows/printer.py
-    --linux-cli ${linux_tools}/tarvo)
+    --linux-cli ${linux_tools}/tarvo --holder $<TARGET_FILE:tarvo_hold_port>)
 set_tests_properties(windows.tarvo_exe_against_the_linux_emulator PROPERTIES
   RESOURCE_LOCK tarvo_wine_ports TIMEOUT 600)
