@@ -8,6 +8,7 @@
 #include "cli/trace_switch.h"
 #include "cli/wait_notice.h"
 #include "cli/why.h"
+#include "common/cp1252.h"
 #include "common/json.h"
 #include "platform/host.h"
 #include "tarvo.h"
@@ -138,18 +139,25 @@ Outcome Run(int handle, const CommandSpec& step, int timeoutMs, std::string* pro
   return o;
 }
 
+// The failure line of --quiet. The printer's name and circumstance are
+// cp1252: shown as UTF-8 (unless --raw), escaped as the plain output is, and
+// in a console's own code page, as the answers are.
+void PrintQuietFailure(const Outcome& o, bool raw) {
+  const auto shown = [raw](const std::string& cp1252) {
+    return EscapeLine(raw ? cp1252 : tools::Cp1252ToUtf8(cp1252));
+  };
+  platform::Print(stderr, "tarvo: " + shown(o.command) + ": " + std::to_string(o.code) + " " +
+                              shown(o.name) +
+                              (o.circumstance.empty() ? "" : ": " + shown(o.circumstance)) + "\n");
+}
+
 void Print(const Options& options, const Outcome& o, bool first) {
   std::string text;
   if (options.json) {
     text = FormatJson(o);
   } else if (options.quiet) {
     text = FormatQuiet(o, options.raw, platform::IsTerminal(stdout));
-    // The printer's circumstance is cp1252 text made UTF-8: a console shows
-    // it in its own code page, as it does the answers.
-    if (ExitStatusOf(o) != 0 && o.missing.empty()) {
-      platform::Print(stderr, "tarvo: " + o.command + ": " + std::to_string(o.code) + " " + o.name +
-                                  (o.circumstance.empty() ? "" : ": " + o.circumstance) + "\n");
-    }
+    if (ExitStatusOf(o) != 0 && o.missing.empty()) PrintQuietFailure(o, options.raw);
   } else {
     text = (first ? "" : "\n") + FormatPlain(o, options.raw);
   }

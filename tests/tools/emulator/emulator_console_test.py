@@ -104,6 +104,13 @@ def run(args, workdir):
         check("Queijo" in paper and "12,40" in paper, f"the paper lacks the item: {paper}",
               failures)
 
+        # The printer quotes an unknown name back in cp1252: the quiet
+        # failure line shows it as UTF-8 (on a pipe; a console gets its own
+        # code page), not as the printer's bytes.
+        status, out = cli(tool, emu.url, "-q", "LeTexto", "NomeTexto:7=Ação")
+        check(status == 1 and "Texto desconhecido: Ação" in out,
+              f"the quiet failure line ({status}): {out!r}", failures)
+
         check(emu.control("cts off") == "ok cts off", "cts off not acknowledged", failures)
         status, out = cli(tool, emu.url, "LeInteiro", "NomeInteiro=COO")
         check(status != 0 and "Sem sinal de CTS" in out,

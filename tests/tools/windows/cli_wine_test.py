@@ -17,13 +17,18 @@ are UTF-8 (Wine turns the Linux command line into the wide one tarvo.exe
 reads); answers come back UTF-8 on a pipe.
 """
 import argparse
+import fcntl
 import json
 import os
+import pty
+import re
 import select
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 
@@ -262,6 +267,65 @@ def why_access_denied(args):
           f"status {r.returncode}\n{out}")
 
 
+def in_a_console(args, tarvo_line, cwd, env=None):
+    """tarvo.exe run by cmd in a console whose code page is 850 (a Brazilian
+    console's), the console being a Linux pseudo-terminal. Wine's console
+    passes the bytes a program writes on as the characters U+0000..U+00FF
+    (UTF-8 on the terminal), whatever its code page: so the bytes come back
+    exactly, and are read here as code page 850, as a Windows console shows
+    them. The terminal's cursor moves are made spaces again."""
+    exe = "Z:" + os.path.abspath(args.exe).replace("/", "\\")
+    command = [sys.executable, args.printer, "--port", "com5", "--emulator", args.emulator, "--",
+               args.runner, "cmd", "/c", f"chcp 850 >nul & {exe} {tarvo_line}"]
+    master, slave = pty.openpty()
+    # A console as wide as the longest line: Wine's console wraps at its
+    # width, which it takes from the terminal.
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+    proc = subprocess.Popen(command, stdin=slave, stdout=slave, stderr=slave, cwd=cwd, env=env)
+    os.close(slave)
+    out, deadline = b"", time.monotonic() + 300
+    try:
+        # Until the program has ended and its output is read (a Wine process
+        # may keep the terminal open after it), bounded.
+        while time.monotonic() < deadline:
+            ready = select.select([master], [], [], 1.0)[0]
+            try:
+                chunk = os.read(master, 4096) if ready else b""
+            except OSError:  # EIO: every program on the terminal has ended
+                break
+            out += chunk
+            if not ready and proc.poll() is not None:
+                break
+    finally:
+        os.close(master)
+        try:
+            proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=60)
+    text = out.decode("utf-8", "replace")
+    text = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), text)
+    text = re.sub(r"\x1b\[[?0-9;]*[A-Za-z]", "", text)
+    return proc.returncode, text.encode("latin-1", "replace").decode("cp850")
+
+
+def accents_in_a_code_page_850_console(args, work):
+    # The printer refuses a name it does not know and quotes it back in
+    # cp1252: the quiet failure line, and the report's summary of the log
+    # that traced it (TARVO_TRACE=1: TARVO.txt here), must show it right in
+    # the console.
+    traced = dict(os.environ, TARVO_TRACE="1")
+    quiet, line = in_a_console(args, "-p COM5 -q LeTexto NomeTexto:7=Ação", work, traced)
+    logs = sorted(n for n in os.listdir(work) if n.endswith(".txt"))
+    page, summary = in_a_console(args, "report -o page.html " + " ".join(logs), work)
+    check("in a console of code page 850 the quiet failure line and the report's summary show "
+          "the printer's accented text right",
+          quiet == 1 and "Texto desconhecido: Ação" in line
+          and page == 0 and "Texto desconhecido: Ação" in summary,
+          f"quiet {quiet}: {line!r}\nlogs {logs}\n"
+          f"report {page}: {summary!r}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runner", required=True)
@@ -289,6 +353,8 @@ def main():
     if args.linux_cli:
         with tempfile.TemporaryDirectory() as work:
             trace_sale_report(args, args.linux_cli, work)
+    with tempfile.TemporaryDirectory() as work:
+        accents_in_a_code_page_850_console(args, work)
     return 1 if failures else 0
 
 
