@@ -62,10 +62,17 @@ x86_64-w64-mingw32-strip --strip-debug "$stage/x64/tarvo.dll"
 # The zip holds what a host developer and a technician need.
 python3 - "$build/tarvo-$version-win32.zip" <<'PY'
 import sys, zipfile
-names = zipfile.ZipFile(sys.argv[1]).namelist()
-wanted = ("tarvo.dll", "tarvo-emu.exe", "tarvo.exe", "x64/tarvo.dll")
+z = zipfile.ZipFile(sys.argv[1])
+names = z.namelist()
+wanted = ("tarvo.dll", "tarvo-emu.exe", "tarvo.exe", "x64/tarvo.dll", "README.txt")
 missing = [w for w in wanted if not any(n.endswith("/" + w) for n in names)]
 if missing:
     sys.exit(f"the zip lacks {missing}")
+# Its README has the technician's page and the host developer's.
+readme = z.read(next(n for n in names if n.endswith("/README.txt") and "java" not in n)).decode()
+for part in ("For technicians", "tarvo ports", "tarvo why", "tarvo trace on", "tarvo report",
+             "For host developers", "tarvo-emu.exe --listen"):
+    if part not in readme:
+        sys.exit(f"the zip's README lacks {part!r}")
 PY
 echo "$build/tarvo-$version-win32.zip"
