@@ -61,12 +61,12 @@ OpenAttempt OpenThroughDriver(const std::string& port) {
   }
   std::error_code ignored;
   if (!traced) {
-    if (!dir.empty()) std::filesystem::remove(dir, ignored);
+    if (!dir.empty()) std::filesystem::remove(platform::FilePath(dir), ignored);
     return a;
   }
   ReadTrace(base + ".txt", &a);
   tools::RemoveRegularFile(base + ".txt");
-  std::filesystem::remove(dir, ignored);
+  std::filesystem::remove(platform::FilePath(dir), ignored);
   return a;
 }
 

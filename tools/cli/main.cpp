@@ -34,7 +34,7 @@ using tarvo::cli::Options;
 
 bool ReadAll(const std::string& path, std::string* out) {
   if (path == "-") return tarvo::platform::ReadInput(out);
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(tarvo::platform::FilePath(path), std::ios::binary);
   if (!in) return false;
   std::stringstream s;
   s << in.rdbuf();
@@ -74,13 +74,13 @@ void ShowTrace(const std::string& dir) {
 
 void RemoveTree(const std::string& dir) {
   std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
+  std::filesystem::remove_all(tarvo::platform::FilePath(dir), ignored);
 }
 
 std::string Absolute(const std::string& path) {
   std::error_code e;
-  const std::filesystem::path whole = std::filesystem::absolute(path, e);
-  return path.empty() || e ? path : whole.string();
+  const std::filesystem::path whole = std::filesystem::absolute(tarvo::platform::FilePath(path), e);
+  return path.empty() || e ? path : tarvo::platform::FileNameText(whole);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ RegistryFile LoadRegistry(const std::string& path) {
         platform::ExportRegistry({kPortsSection, kSettingsSection}, &reg.text, &reg.readError);
     return reg;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::FilePath(path), std::ios::binary);
   if (!in) {
     reg.readError = std::strerror(errno);
     return reg;

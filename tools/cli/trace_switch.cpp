@@ -31,7 +31,7 @@ std::string LogOf(const std::string& cfg) { return cfg.substr(0, cfg.size() - 4)
 
 std::string LogState(const std::string& log) {
   std::error_code e;
-  const auto size = std::filesystem::file_size(log, e);
+  const auto size = std::filesystem::file_size(platform::FilePath(log), e);
   if (e) return log + " (not written yet)";
   return log + " (" + std::to_string(size) + " bytes)";
 }
@@ -39,7 +39,8 @@ std::string LogState(const std::string& log) {
 // Anything in the name's place, a link to nothing included.
 bool Present(const std::string& path) {
   std::error_code e;
-  return std::filesystem::symlink_status(path, e).type() != std::filesystem::file_type::not_found &&
+  return std::filesystem::symlink_status(platform::FilePath(path), e).type() !=
+             std::filesystem::file_type::not_found &&
          !e;
 }
 

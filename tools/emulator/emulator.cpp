@@ -7,6 +7,7 @@
 
 #include "common/clock.h"
 #include "common/cp1252.h"
+#include "platform/host.h"
 
 namespace tarvo::emu {
 
@@ -58,7 +59,7 @@ void Emulator::ShowPaper(const std::string& paper) {
     std::fflush(stdout);
     return;
   }
-  std::ofstream out(options_.paperFile, std::ios::binary | std::ios::app);
+  std::ofstream out(platform::FilePath(options_.paperFile), std::ios::binary | std::ios::app);
   out << text;
 }
 

@@ -13,6 +13,7 @@
 #include "emulator/lines.h"
 #include "emulator/options.h"
 #include "emulator/session.h"
+#include "platform/host.h"
 #include "platform/platform.h"
 
 namespace {
@@ -25,7 +26,7 @@ namespace platform = tarvo::platform;
 // faults on top: the status to exit with when that fails, or -1.
 int PrepareSession(const Options& options, Session* session, tarvo::emu::NetFaults* net) {
   if (!options.stateFile.empty()) {
-    std::ifstream in(options.stateFile, std::ios::binary);
+    std::ifstream in(tarvo::platform::FilePath(options.stateFile), std::ios::binary);
     if (in) {
       std::stringstream text;
       text << in.rdbuf();

@@ -56,11 +56,16 @@ std::string MakeTemporaryDirectory(const std::string& prefix);
 int OpenRegularFile(const std::string& path, bool write, std::string* error);
 // Removes `path` only when it is a regular file (not a link to one).
 bool RemoveRegularFile(const std::string& path);
-// A file name as the C runtime's narrow file calls take it (fopen, _open)
-// and as a std::filesystem path: the same bytes on POSIX; on Windows the
-// ANSI code page (a character it lacks becomes '?'), never an exception.
-std::filesystem::path FilePath(const std::string& narrow);
+// File names are UTF-8 inside the tools, as all text is (an argument, a
+// name listed from a directory, a name printed). FilePath gives the path
+// the system's file calls take: the same bytes on POSIX; on Windows
+// UTF-16, so that a name outside the ANSI code page opens too. Never an
+// exception. Every file the tools open by name goes through it (or
+// OpenFile, OpenRegularFile).
+std::filesystem::path FilePath(const std::string& utf8);
 std::string FileNameText(const std::filesystem::path& name);
+// std::fopen of a UTF-8 path; nullptr with errno set when it fails.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 // The names in the directory `dir` ("." and ".." left out), sorted; none
 // when it can't be read. Never throws: a directory that changes or goes
 // away during the walk (a process's entry in /proc when it ends) ends the

@@ -84,9 +84,13 @@ bool RemoveRegularFile(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(path.c_str()) == 0;
 }
 
-std::filesystem::path FilePath(const std::string& narrow) { return narrow; }
+std::filesystem::path FilePath(const std::string& utf8) { return utf8; }
 
 std::string FileNameText(const std::filesystem::path& name) { return name.native(); }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
 
 bool HasComDevices() { return false; }
 

@@ -14,28 +14,53 @@
 
 namespace tarvo::platform {
 
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const int length = static_cast<int>(utf8.size());
+  std::wstring wide(
+      static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  const int length = static_cast<int>(wide.size());
+  std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr,
+                                                           0, nullptr, nullptr)),
+                   '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), static_cast<int>(utf8.size()),
+                      nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace
+
+// Through the wide environment: the C runtime gives the library (getenv)
+// the value in the ANSI code page.
 bool SetEnvironment(const char* name, const std::string& value) {
-  return _putenv_s(name, value.c_str()) == 0;
+  return _wputenv_s(Wide(name).c_str(), Wide(value).c_str()) == 0;
 }
 
 // An empty value removes the variable.
-void UnsetEnvironment(const char* name) { _putenv_s(name, ""); }
+void UnsetEnvironment(const char* name) { _wputenv_s(Wide(name).c_str(), L""); }
 
 std::string MakeTemporaryDirectory(const std::string& prefix) {
-  char tmp[MAX_PATH + 1];
-  const DWORD n = GetTempPathA(sizeof tmp, tmp);
+  wchar_t tmp[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, tmp);
   if (n == 0 || n > MAX_PATH) return "";
-  const std::string base = std::string(tmp) + prefix + std::to_string(GetCurrentProcessId());
+  const std::string base = Utf8(tmp) + prefix + std::to_string(GetCurrentProcessId());
   for (unsigned i = 0; i < 100; ++i) {
     const std::string dir = base + "." + std::to_string(GetTickCount() + i);
-    if (CreateDirectoryA(dir.c_str(), nullptr) != 0) return dir;
+    if (CreateDirectoryW(Wide(dir).c_str(), nullptr) != 0) return dir;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return "";
   }
   return "";
 }
 
 int OpenRegularFile(const std::string& path, bool write, std::string* error) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     *error = path + " is a symbolic link: not followed";
     return -1;
@@ -45,7 +70,7 @@ int OpenRegularFile(const std::string& path, bool write, std::string* error) {
     return -1;
   }
   const int flags = (write ? _O_WRONLY | _O_CREAT : _O_RDONLY) | _O_BINARY | _O_NOINHERIT;
-  const int fd = _open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+  const int fd = _wopen(wide.c_str(), flags, _S_IREAD | _S_IWRITE);
   if (fd < 0) {
     *error = path + ": " + CodeText(static_cast<int>(GetLastError()));
     return -1;
@@ -60,10 +85,11 @@ int OpenRegularFile(const std::string& path, bool write, std::string* error) {
 }
 
 bool RemoveRegularFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   const DWORD notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & notRegular) == 0 &&
-         DeleteFileA(path.c_str()) != 0;
+         DeleteFileW(wide.c_str()) != 0;
 }
 
 namespace {
@@ -238,25 +264,13 @@ std::string DeviceState(const std::string& device) {
   }
 }
 
-// ANSI, as the C runtime's narrow file calls (readdir, _open) have it.
-std::filesystem::path FilePath(const std::string& narrow) {
-  const int length = static_cast<int>(narrow.size());
-  std::wstring wide(
-      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, nullptr, 0)),
-      L'\0');
-  MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, wide.data(), static_cast<int>(wide.size()));
-  return wide;
-}
+// UTF-8 to UTF-16 and back: the tools' text and Windows' wide file calls.
+std::filesystem::path FilePath(const std::string& utf8) { return Wide(utf8); }
 
-std::string FileNameText(const std::filesystem::path& name) {
-  const std::wstring& wide = name.native();
-  const int length = static_cast<int>(wide.size());
-  std::string narrow(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), length,
-                                                             nullptr, 0, nullptr, nullptr)),
-                     '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, narrow.data(),
-                      static_cast<int>(narrow.size()), nullptr, nullptr);
-  return narrow;
+std::string FileNameText(const std::filesystem::path& name) { return Utf8(name.native()); }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
 }  // namespace tarvo::platform

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/platform.h"
 
 namespace tarvo::platform {
@@ -333,12 +334,13 @@ void RemoveFifo(const std::string&) {}
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
   const std::string temp = path + ".tmp";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FilePath(temp), std::ios::binary | std::ios::trunc);
     if (!out) return false;
     out << content;
     if (!out.flush()) return false;
   }
-  return MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  return MoveFileExW(FilePath(temp).c_str(), FilePath(path).c_str(), MOVEFILE_REPLACE_EXISTING) !=
+         FALSE;
 }
 
 std::string LastErrorText() {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/host.h"
+
 namespace tarvo::report {
 
 namespace {
@@ -165,7 +167,7 @@ void ReadRecords(LogFile* log, int fileIndex) {
 
 bool LoadLog(const std::string& path, int fileIndex, LogFile* log, std::string* error) {
   log->path = path;
-  std::FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  std::FILE* f = path == "-" ? stdin : platform::OpenFile(path, "rb");
   if (f == nullptr) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/port_map.h"
 #include "platform/host.h"
@@ -59,6 +60,37 @@ TEST(Files, LogsAreReadInBinarySoTheirCrLfStays) {
   EXPECT_EQ(_read(fd, buffer, sizeof buffer), 6);
   _close(fd);
   EXPECT_TRUE(RemoveRegularFile(path));
+}
+
+// A technician's log in "Relatórios", on a user's desktop "João": the name
+// comes in as UTF-8 (from the wide command line, or listed from the
+// directory) and must reach the same file, not the one its UTF-8 bytes
+// name when taken as ANSI ("RelatÃ³rios").
+TEST(Files, AUtf8NameReachesTheFileOfThatNameEvenOutsideTheAnsiCodePage) {
+  const std::string dir = MakeTemporaryDirectory("tarvo-host.");
+  ASSERT_FALSE(dir.empty());
+  const std::string name = "Relat\xC3\xB3rio \xCE\xA9.txt";  // "Relatório Ω.txt"
+  const std::wstring wide = FilePath(dir).wstring() + L"\\Relat\u00F3rio \u03A9.txt";
+  FILE* made = _wfopen(wide.c_str(), L"wb");
+  ASSERT_NE(made, nullptr);
+  std::fputs("x", made);
+  std::fclose(made);
+
+  const std::vector<std::string> names = DirectoryNames(dir);
+  ASSERT_EQ(names.size(), 1U);
+  EXPECT_EQ(names[0], name);
+  const std::string path = dir + "\\" + names[0];
+  std::string error;
+  const int fd = OpenRegularFile(path, false, &error);
+  ASSERT_GE(fd, 0) << error;
+  _close(fd);
+  FILE* f = OpenFile(path, "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fgetc(f), 'x');
+  std::fclose(f);
+  EXPECT_TRUE(RemoveRegularFile(path));
+  EXPECT_NE(_waccess(wide.c_str(), 0), 0);
+  RemoveDirectoryW(FilePath(dir).c_str());
 }
 
 class Registry : public ::testing::Test {
