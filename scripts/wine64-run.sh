@@ -37,8 +37,10 @@ fi
 # pseudo-terminals that tests map as COM ports and so becomes their
 # session's leader, and the hang-up it gets when a test's terminal closes
 # makes it dump its objects to whatever stderr it inherited. Fails harmlessly
-# when a server is already running.
-"${TARVO_WINESERVER:-/usr/lib/wine/wineserver64}" </dev/null >/dev/null 2>&1 || true
+# when a server is already running. It stays 30 s after its last program
+# (3 s by default), so that a suite's programs never start while an idle
+# server is shutting down; make windows stops it at the end.
+"${TARVO_WINESERVER:-/usr/lib/wine/wineserver64}" -p30 </dev/null >/dev/null 2>&1 || true
 
 if [ "${1:-}" = "--init-only" ]; then exit 0; fi
 exec "$wine" "$@"
