@@ -164,7 +164,7 @@ enum Opt {
   kRaw
 };
 
-constexpr tools::OptionSpec kOptions[] = {
+constexpr tools::OptionEntry kOptions[] = {
     {kHelp, "--help", 'h', false},
     {kVersion, "--version", 0, false},
     {kPort, "--port", 'p', true},

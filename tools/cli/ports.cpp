@@ -259,7 +259,7 @@ std::string FormatPortsJson(const std::vector<PortInfo>& ports, const RegistryFi
 }
 
 int RunPorts(const std::vector<std::string>& args) {
-  constexpr tools::OptionSpec kOptions[] = {{0, "--json", 0, false}};
+  constexpr tools::OptionEntry kOptions[] = {{0, "--json", 0, false}};
   tools::OptionParser parser(kOptions, args);
   tools::OptionParser::Item item;
   std::string error;

@@ -17,7 +17,7 @@ namespace {
 // status 0 when it opens and no other process holds it, 3 when it does not
 // open or another process holds it, 2 for bad arguments.
 int ExplainPort(const std::vector<std::string>& args, const PortOpener& open) {
-  constexpr tools::OptionSpec kOptions[] = {{0, "--json", 0, false}};
+  constexpr tools::OptionEntry kOptions[] = {{0, "--json", 0, false}};
   const char* const usage = "usage: tarvo why PORT [--json]\n";
   tools::OptionParser parser(kOptions, args);
   tools::OptionParser::Item item;

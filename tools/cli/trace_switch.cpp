@@ -184,7 +184,7 @@ constexpr char kTraceUsage[] = "usage: tarvo trace on [--level N] | off | status
 // unless --level says otherwise), or false with the message in `out`.
 bool ParseTraceArguments(const std::vector<std::string>& args, std::string* word, int* level,
                          std::string* out) {
-  constexpr tools::OptionSpec kOptions[] = {{0, "--level", 0, true}};
+  constexpr tools::OptionEntry kOptions[] = {{0, "--level", 0, true}};
   tools::OptionParser parser(kOptions, args);
   tools::OptionParser::Item item;
   std::string error;

@@ -5,8 +5,8 @@
 
 namespace tarvo::tools {
 
-const OptionSpec* OptionParser::Find(const std::string& spelling) const {
-  for (const OptionSpec& o : table_) {
+const OptionEntry* OptionParser::Find(const std::string& spelling) const {
+  for (const OptionEntry& o : table_) {
     const bool isShort = spelling.size() == 2 && o.letter != 0 && spelling[1] == o.letter;
     if (isShort || (o.name != nullptr && spelling == o.name)) return &o;
   }
@@ -28,19 +28,19 @@ OptionParser::Got OptionParser::Next(Item* item, std::string* error) {
     // "--name=value": only long options carry their value after '='.
     const size_t eq = a[1] == '-' ? a.find('=') : std::string::npos;
     item->spelling = a.substr(0, eq);
-    const OptionSpec* spec = Find(item->spelling);
-    if (spec == nullptr) {
+    const OptionEntry* entry = Find(item->spelling);
+    if (entry == nullptr) {
       *error = "unknown option '" + a + "'";
       return Got::Error;
     }
-    item->id = spec->id;
-    if (!spec->takesValue && eq != std::string::npos) {
+    item->id = entry->id;
+    if (!entry->takesValue && eq != std::string::npos) {
       *error = "option " + item->spelling + " takes no value";
       return Got::Error;
     }
-    if (spec->takesValue && eq != std::string::npos) {
+    if (entry->takesValue && eq != std::string::npos) {
       item->value = a.substr(eq + 1);
-    } else if (spec->takesValue) {
+    } else if (entry->takesValue) {
       if (next_ >= args_.size()) {
         *error = "option " + item->spelling + " needs a value";
         return Got::Error;

@@ -23,7 +23,7 @@
 
 namespace tarvo::tools {
 
-struct OptionSpec {
+struct OptionEntry {
   int id;            // the caller's tag for the option
   const char* name;  // the long spelling, "--port"; null when there is none
   char letter;       // the short spelling's letter ('p' for -p), 0 for none
@@ -40,7 +40,7 @@ class OptionParser {
     std::string value;     // the option's value, or the word
   };
 
-  OptionParser(std::span<const OptionSpec> table, const std::vector<std::string>& args)
+  OptionParser(std::span<const OptionEntry> table, const std::vector<std::string>& args)
       : table_(table), args_(args) {}
 
   // The next option or word, End after the last argument, or Error with a
@@ -49,9 +49,9 @@ class OptionParser {
   Got Next(Item* item, std::string* error);
 
  private:
-  const OptionSpec* Find(const std::string& spelling) const;
+  const OptionEntry* Find(const std::string& spelling) const;
 
-  std::span<const OptionSpec> table_;
+  std::span<const OptionEntry> table_;
   const std::vector<std::string>& args_;
   size_t next_ = 0;
   bool optionsEnded_ = false;

@@ -75,7 +75,7 @@ int TakeValueOption(const std::string& a, const std::string& v, Options* options
 enum Opt { kHelp, kVersion, kQuiet, kValue };
 
 // Every option with a value is told apart by its name (TakeValueOption).
-constexpr tools::OptionSpec kOptions[] = {
+constexpr tools::OptionEntry kOptions[] = {
     {kHelp, "--help", 'h', false},    {kVersion, "--version", 0, false},
     {kQuiet, "--quiet", 0, false},    {kValue, "--device", 0, true},
     {kValue, "--path-file", 0, true}, {kValue, "--serial", 0, true},

@@ -47,7 +47,7 @@ struct ReportOptions {
 
 enum Opt { kHelp, kJson, kOutput };
 
-constexpr tools::OptionSpec kOptions[] = {
+constexpr tools::OptionEntry kOptions[] = {
     {kHelp, "--help", 'h', false},
     {kJson, "--json", 0, false},
     {kOutput, "--output", 'o', true},

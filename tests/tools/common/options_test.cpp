@@ -11,7 +11,7 @@
 namespace tarvo::tools {
 namespace {
 
-constexpr OptionSpec kTable[] = {
+constexpr OptionEntry kTable[] = {
     {1, "--port", 'p', true},
     {2, "--json", 0, false},
     {3, "--keep-going", 'k', false},

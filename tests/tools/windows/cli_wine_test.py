@@ -32,6 +32,11 @@ import termios
 import threading
 import time
 
+# A process's output read a line at a time within a deadline, as the
+# emulator's console test reads it.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "emulator"))
+from emulator_console_test import read_line  # noqa: E402
+
 SALE = [
     "identify",
     "AbreCupom",
@@ -201,20 +206,6 @@ class ComLink:
         os.unlink(self.link)
 
 
-def first_line(stream, bound_s):
-    """The first line a process writes, or None when none comes in time."""
-    deadline, line = time.monotonic() + bound_s, b""
-    while not line.endswith(b"\n"):
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([stream], [], [], left)[0]:
-            return None
-        c = os.read(stream.fileno(), 1)
-        if not c:
-            return None
-        line += c
-    return line.decode("ascii", "replace").strip()
-
-
 def why_held_by_another_program(args, work):
     # Wine keeps share mode 0 only on files (a pseudo-terminal opens twice),
     # so COM42 is a file here: a second program holds it with share mode 0
@@ -227,7 +218,7 @@ def why_held_by_another_program(args, work):
         holder = subprocess.Popen([args.runner, args.holder, "COM42"], stdin=subprocess.PIPE,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         try:
-            said = first_line(holder.stdout, 180)
+            said = read_line(holder.stdout, time.monotonic() + 180)
             held = run(args, ["why", "COM42"], port=False)
         finally:
             holder.stdin.close()
