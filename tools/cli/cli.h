@@ -88,7 +88,11 @@ std::string FormatJson(const Outcome& o);
 // printer sent them.
 std::string FormatQuiet(const Outcome& o, bool raw, bool terminal = false);
 
+// The plain output's escape: every item on one line, '\' doubled.
 std::string EscapeLine(std::string_view text);
+// Names, paths and reasons inside a message for people: control
+// characters escaped as in EscapeLine, '\' kept (Windows paths).
+std::string EscapeMessage(std::string_view text);
 
 extern const char kUsage[];
 

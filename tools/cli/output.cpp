@@ -25,6 +25,10 @@ std::string EscapeLine(std::string_view text) {
   return tools::Escape(text, tools::EscapeStyle::Line);
 }
 
+std::string EscapeMessage(std::string_view text) {
+  return tools::Escape(text, tools::EscapeStyle::Message);
+}
+
 namespace {
 std::string Shown(std::string_view text, bool raw) {
   return raw ? std::string(text) : tools::Cp1252ToUtf8(text);

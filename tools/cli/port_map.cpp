@@ -82,9 +82,10 @@ bool ResolvePort(const std::string& name, const RegistryFile& reg, Resolved* out
   char device[kPortNameSize];
   const PortName kind = ChoosePortDevice(name.c_str(), device);
   if (kind == PortName::Refused) {
-    *why = "'" + name + "' is not a port name: " + RefusalReason(name.c_str()) +
-           " (give a device path /dev/..., COMn whose fourth character is a digit 0 to 8, or "
-           "rfc2217://HOST:PORT)";
+    // Where COM names are the system's own ports, a /dev/ path means nothing.
+    *why = "'" + name + "' is not a port name: " + RefusalReason(name.c_str()) + " (give " +
+           (platform::HasComDevices() ? "" : "a device path /dev/..., ") +
+           "COMn whose fourth character is a digit 0 to 8, or rfc2217://HOST:PORT)";
     return false;
   }
   out->device = device;

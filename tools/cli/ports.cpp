@@ -170,7 +170,7 @@ std::string Describe(const PortInfo& p) {
   if (!p.product.empty()) d += " " + p.product;
   if (!p.serial.empty()) d += " serial " + p.serial;
   if (!p.subsystem.empty() && p.vid.empty()) d += " " + p.subsystem;
-  if (!p.driver.empty()) d += ", driver " + p.driver;
+  if (!p.driver.empty()) d += (d.empty() ? " driver " : ", driver ") + p.driver;
   if (p.subsystem == "platform") d += " (legacy UART; may have no hardware)";
   return d;
 }
@@ -186,7 +186,7 @@ std::string ScanReach(const RegistryFile& reg) {
     if (!ResolvePort(com, reg, &r, &why) || r.source == MapSource::None) continue;
     const std::string state = StateOf(r.device);
     if (state.rfind("missing", 0) == 0 || state == "not a serial device") continue;
-    reached += (reached.empty() ? "" : ", ") + com + " " + EscapeLine(r.device);
+    reached += (reached.empty() ? "" : ", ") + com + " " + EscapeMessage(r.device);
   }
   return reached.empty() ? "no port" : reached;
 }
@@ -194,8 +194,8 @@ std::string ScanReach(const RegistryFile& reg) {
 std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& reg) {
   std::string out;
   for (const auto& p : ports) {
-    out += EscapeLine(p.device) + " " + EscapeLine(Describe(p)) + "\n";
-    for (const auto& link : p.byId) out += "    by-id: " + EscapeLine(link) + "\n";
+    out += EscapeMessage(p.device) + " " + EscapeMessage(Describe(p)) + "\n";
+    for (const auto& link : p.byId) out += "    by-id: " + EscapeMessage(link) + "\n";
     if (!p.mappedAs.empty()) out += "    registry: " + Joined(p.mappedAs) + "\n";
     if (!p.defaultAs.empty()) out += "    default name: " + Joined(p.defaultAs) + "\n";
     if (!p.scannedAs.empty())
@@ -205,7 +205,7 @@ std::string FormatPorts(const std::vector<PortInfo>& ports, const RegistryFile& 
   const std::vector<Mapping> maps = RegistryMappings(reg);
   if (!maps.empty()) out += "\nregistry Ports map:\n";
   for (const auto& m : maps) {
-    out += "    " + EscapeLine(m.name) + " = " + EscapeLine(m.device) + ": " + m.state + "\n";
+    out += "    " + EscapeMessage(m.name) + " = " + EscapeMessage(m.device) + ": " + m.state + "\n";
   }
   out +=
       "\nthe start-up scan (FC_Inicializa with a port name whose fourth character is U, such "

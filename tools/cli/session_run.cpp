@@ -181,7 +181,7 @@ void NoAnswerHint(const std::string& port) {
                "tarvo: no valid answer on %s: is the printer on, and is this its port? try "
                "'tarvo why %s', check the line rate (%d baud here, CommSettings in %s; the "
                "printer's own setting), and 'tarvo ports' for the other ports\n",
-               EscapeLine(port).c_str(), EscapeLine(port).c_str(), rate, reg.path.c_str());
+               EscapeMessage(port).c_str(), EscapeMessage(port).c_str(), rate, reg.path.c_str());
 }
 
 // The facade start-up for "identify". It leaves no configuration files
@@ -225,8 +225,8 @@ bool HeldByAnother(const std::string& port) {
   if (!ResolvePort(port, reg, &r, &why) || r.device.rfind("/dev/", 0) != 0) return false;
   const std::string holders = platform::HoldersOf(r.device, "/proc");
   if (holders.empty()) return false;
-  Fail("the port " + EscapeLine(port) + " (" + EscapeLine(r.device) + ") is held by " +
-           EscapeLine(holders) + ": two programs on one printer mix their frames; stop it first",
+  Fail("the port " + EscapeMessage(port) + " (" + EscapeMessage(r.device) + ") is held by " +
+           EscapeMessage(holders) + ": two programs on one printer mix their frames; stop it first",
        3);
   return true;
 }

@@ -153,19 +153,19 @@ std::string HoldersOf(const std::string& device, const std::string& procRoot) {
 int DiagnosisStatus(const OpenDiagnosis& d) { return d.opened && d.cause == "ok" ? 0 : 3; }
 
 std::string DiagnosisLine(const OpenDiagnosis& d) {
-  std::string line = (d.opened ? "the port " : "cannot open the port ") + EscapeLine(d.port);
+  std::string line = (d.opened ? "the port " : "cannot open the port ") + EscapeMessage(d.port);
   if (d.mapping == "registry" || d.mapping == "default") {
-    line += " (" + EscapeLine(d.device) + ", " +
+    line += " (" + EscapeMessage(d.device) + ", " +
             (d.mapping == "registry" ? "mapped in the registry file"
              : platform::HasComDevices()
                  ? "Windows' own port: the Ports map sends it nowhere else"
                  : "the default for this name: no mapping in the registry file") +
             ")";
   }
-  line += ": " + EscapeLine(d.message);
+  line += ": " + EscapeMessage(d.message);
   // The registry file only matters to COMn names.
   const bool com = d.mapping == "registry" || d.mapping == "default" || d.mapping == "none";
-  if (!d.registryNote.empty() && com) line += "; also: " + EscapeLine(d.registryNote);
+  if (!d.registryNote.empty() && com) line += "; also: " + EscapeMessage(d.registryNote);
   return line;
 }
 

@@ -21,10 +21,10 @@ void AppendFrameByte(std::string* out, char c) {
   }
 }
 
-void AppendLineByte(std::string* out, char c) {
+void AppendLineByte(std::string* out, char c, bool keepBackslash) {
   const auto u = static_cast<unsigned char>(c);
   switch (c) {
-    case '\\': *out += "\\\\"; break;
+    case '\\': *out += keepBackslash ? "\\" : "\\\\"; break;
     case '\n': *out += "\\n"; break;
     case '\t': *out += "\\t"; break;
     case '\r': *out += "\\r"; break;
@@ -58,7 +58,7 @@ std::string Escape(std::string_view text, EscapeStyle style) {
     } else if (style == EscapeStyle::Terminal || style == EscapeStyle::TerminalRaw) {
       AppendTerminalByte(&out, c, style == EscapeStyle::TerminalRaw);
     } else {
-      AppendLineByte(&out, c);
+      AppendLineByte(&out, c, style == EscapeStyle::Message);
     }
   }
   return out;

@@ -13,6 +13,11 @@ enum class EscapeStyle {
   // The host's plain output: '\' '\n' '\t' '\r' as \\ \n \t \r, other
   // control characters (and DEL) as \xhh; bytes from 0x80 kept (UTF-8).
   Line,
+  // A name or a path inside a message for people (why, ports, a failure
+  // line): as Line, but '\' kept, since Windows paths and device names
+  // (C:\pos\TARVO.txt, \Device\Serial0) are made of them and must read
+  // as typed.
+  Message,
   // A frame in a log: printable ASCII kept ('\' included), '\n' as \n,
   // every other byte as \xHH.
   Frame,

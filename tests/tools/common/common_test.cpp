@@ -35,6 +35,7 @@ TEST(ParseInteger, TakesASignedWholeNumberWithinItsRangeOnly) {
 TEST(Escape, EachStyleKeepsItsOutputOnOneLine) {
   const std::string text = "a\\b\n\"\x01\x7f\xe3";
   EXPECT_EQ(Escape(text, EscapeStyle::Line), "a\\\\b\\n\"\\x01\\x7f\xe3");
+  EXPECT_EQ(Escape(text, EscapeStyle::Message), "a\\b\\n\"\\x01\\x7f\xe3");
   EXPECT_EQ(DumpJson(JsonText(text)), "\"a\\\\b\\n\\\"\\u0001\x7f\xc3\xa3\"\n");
   EXPECT_EQ(Escape(text, EscapeStyle::Frame), "a\\b\\n\"\\x01\\x7F\\xE3");
 }

@@ -105,6 +105,18 @@ def ports_lists_the_prefix_and_its_map(args):
           and maps.get("COM32", "").startswith("ignored")
           and 'reg add "HKLM\\SOFTWARE\\TARVO\\Ports" /v COM7' in facts.get("portsLines", ""),
           f"status {r.returncode}\n{out}\n{r.stderr.decode('utf-8', 'replace')}")
+    r = run(args, ["ports"], port=False)
+    out = r.stdout.decode("utf-8", "replace")
+    check("ports shows Windows' device names as Windows writes them",
+          "COM1  driver \\Device\\Serial0\n" in out, out)
+
+
+def why_not_a_port_name(args):
+    r = run(args, ["why", r"C:\pos\COM1"], port=False)
+    out = r.stdout.decode("utf-8", "replace")
+    check("why on a path: the name as typed, and only the names Windows takes suggested",
+          r.returncode == 3 and r"'C:\pos\COM1' is not a port name" in out and "/dev/" not in out,
+          f"status {r.returncode}\n{out}")
 
 
 def trace_sale_report(args, linux_cli, work):
@@ -333,6 +345,7 @@ def main():
     sale_from_standard_input(args)
     accented_argument(args)
     why_missing(args)
+    why_not_a_port_name(args)
     why_opens(args)
     why_network_silent(args)
     if args.holder:
