@@ -17,6 +17,14 @@ OptionParser::Got OptionParser::Next(Item* item, std::string* error) {
   *item = Item{};
   while (next_ < args_.size()) {
     const std::string& a = args_[next_++];
+    // "/?" is how Windows' own tools are asked for help: --help where the
+    // tool has one, a word where it has none.
+    const OptionEntry* help = !optionsEnded_ && a == "/?" ? Find("--help") : nullptr;
+    if (help != nullptr) {
+      item->id = help->id;
+      item->spelling = a;
+      return Got::Option;
+    }
     if (optionsEnded_ || a.size() < 2 || a[0] != '-') {
       item->value = a;
       return Got::Word;

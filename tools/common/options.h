@@ -8,6 +8,8 @@
 //   -x, --name                            a switch ("--name=..." refused)
 //   --                                    ends the options: every later
 //                                         argument is a word
+//   /?                                    --help, as Windows' tools take
+//                                         it (a word where there is none)
 //   anything else not starting with '-', and "-" itself, is a word (a
 //   command, a parameter, a file name), in its place among the options.
 //

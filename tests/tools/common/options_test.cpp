@@ -59,6 +59,20 @@ TEST(OptionParser, ValuesAreTakenAsTheyAreAndWordsStayInTheirPlace) {
             (Got{"W:Cmd", "W:-", "O3:", "W:", "W:-5=x", "W:--json", "W:--"}));
 }
 
+TEST(OptionParser, SlashQuestionMarkIsHelpOnlyWhereTheToolHasHelp) {
+  constexpr OptionEntry kWithHelp[] = {{7, "--help", 'h', false}, {1, "--port", 'p', true}};
+  const std::vector<std::string> args = {"-p", "/?", "/?", "--", "/?"};
+  OptionParser parser(kWithHelp, args);
+  OptionParser::Item item;
+  std::string error;
+  ASSERT_EQ(parser.Next(&item, &error), OptionParser::Got::Option);
+  EXPECT_EQ(item.value, "/?") << "a value is taken as it is";
+  ASSERT_EQ(parser.Next(&item, &error), OptionParser::Got::Option);
+  EXPECT_EQ(item.id, 7);
+  EXPECT_EQ(parser.Next(&item, &error), OptionParser::Got::Word) << "after --, a word";
+  EXPECT_EQ(Items({"/?"}), (Got{"W:/?"}));
+}
+
 TEST(DirectoryNames, AMissingDirectoryOrAFileGivesNoNamesAndNoException) {
   EXPECT_TRUE(platform::DirectoryNames("no/such/directory").empty());
   EXPECT_TRUE(platform::DirectoryNames("/dev/null").empty());

@@ -108,7 +108,7 @@ def ports_lists_the_prefix_and_its_map(args):
     r = run(args, ["ports"], port=False)
     out = r.stdout.decode("utf-8", "replace")
     check("ports shows Windows' device names as Windows writes them",
-          "COM1  driver \\Device\\Serial0\n" in out, out)
+          "COM1  driver \\Device\\Serial0\r\n" in out, out)
 
 
 def why_not_a_port_name(args):
