@@ -52,6 +52,14 @@ trap cleanup EXIT
 # The prefix is made now, once, before the builds run test programs to
 # list their tests.
 scripts/wine64-run.sh --init-only
+# Then one server serves the whole check, until cleanup stops it. Twice, in
+# loaded runs, a test program ended at once with a failure and no output;
+# the likeliest cause is a program that starts just as a server idle for its
+# few seconds shuts down, and a suite has idle moments (a test that runs
+# only Linux programs for a while). The runner's own start then finds this
+# server running.
+/usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
 
 # Does this machine run 32-bit programs? A program that exits with 0 only
 # when its pointers are 4 bytes wide, under the 32-bit loader. The probe
