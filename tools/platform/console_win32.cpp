@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/host.h"
+#include "platform/text_win32.h"
 
 namespace tarvo::platform {
 
@@ -26,15 +27,6 @@ std::string ConvertCodePage(const std::string& text, unsigned from, unsigned to)
 }
 
 namespace {
-
-std::string Utf8(const wchar_t* wide) {
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return "";
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, out.data(), bytes, nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
 
 bool IsConsole(FILE* stream) {
   const intptr_t handle = _get_osfhandle(_fileno(stream));

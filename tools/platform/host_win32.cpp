@@ -11,30 +11,9 @@
 
 #include "platform/host.h"
 #include "platform/registry_win32.h"
+#include "platform/text_win32.h"
 
 namespace tarvo::platform {
-
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  const int length = static_cast<int>(utf8.size());
-  std::wstring wide(
-      static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), static_cast<int>(wide.size()));
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  const int length = static_cast<int>(wide.size());
-  std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr,
-                                                           0, nullptr, nullptr)),
-                   '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), static_cast<int>(utf8.size()),
-                      nullptr, nullptr);
-  return utf8;
-}
-
-}  // namespace
 
 // Through the wide environment: the C runtime gives the library (getenv)
 // the value in the ANSI code page.
